@@ -1,0 +1,13 @@
+#include "app/Help.h"
+
+namespace app {
+
+std::string helpText() {
+    return "Ruvex Voice: диктовка по-русски на рабочем столе Linux.\n"
+           "\n"
+           "Использование:\n"
+           "  ruvex-voice                 запустить программу в системном лотке\n"
+           "  ruvex-voice --help          эта справка\n";
+}
+
+} // namespace app

@@ -1,0 +1,16 @@
+#include "app/Help.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv, argv + argc);
+    if (args.size() >= 2 && (args[1] == "--help" || args[1] == "-h")) {
+        std::fputs(app::helpText().c_str(), stdout);
+        return 0;
+    }
+    // The tray application comes with the desktop layer; until then the program explains itself.
+    std::fputs(app::helpText().c_str(), stdout);
+    return 0;
+}
