@@ -8,6 +8,8 @@
 
 #include <csignal>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -81,6 +83,21 @@ TEST(VocabularyApply, TakesHeardAndWrittenLiterally) {
 TEST(VocabularyApply, LaterRulesSeeEarlierResults) {
     Vocabulary vocabulary("эс эр о → СРО\nСРО → саморегулируемая организация\nорганизация → орг.");
     EXPECT_EQ(vocabulary.apply("Звонили из эс эр о"), "Звонили из саморегулируемая орг.");
+}
+
+TEST(VocabularyApply, SharedValueIsAppliedFromSeveralThreads) {
+    const Vocabulary vocabulary("в гид → в Git\nэс эр о → СРО");
+    std::vector<std::string> results(4);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < results.size(); ++i) {
+        threads.emplace_back([&, i] { results[i] = vocabulary.apply("Отправь в гид для эс эр о"); });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    for (const auto& result : results) {
+        EXPECT_EQ(result, "Отправь в Git для СРО");
+    }
 }
 
 TEST(VocabularyFile, LoadTextAndSaveRoundTrip) {
