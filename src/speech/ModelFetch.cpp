@@ -21,7 +21,7 @@ namespace {
 class TemporaryFile {
 public:
     TemporaryFile(const std::filesystem::path& directory, const std::string& name)
-        : path((directory / ("." + name + ".part-XXXXXX")).string()) {
+        : path((directory / (partialFilePrefix(name) + "XXXXXX")).string()) {
         fd = ::mkstemp(path.data());
         error = fd < 0 ? errno : 0;
     }
@@ -160,6 +160,10 @@ struct CurlFree {
 };
 
 } // namespace
+
+std::string partialFilePrefix(const std::string& name) {
+    return "." + name + ".part-";
+}
 
 std::string damageMessage(const std::string& name) {
     return "файл " + name + " пришел поврежденным";

@@ -158,6 +158,18 @@ TEST_F(ModelStoreTest, DownloadsEveryFileIntoPlaceWithRisingProgress) {
     EXPECT_EQ(last, 1.0);
 }
 
+TEST_F(ModelStoreTest, PartialFilesLeftByAnInterruptedRunAreRemoved) {
+    placeFile("tokens.txt");
+    testsupport::writeFile(folder / ".encoder.int8.onnx.part-a1b2c3", std::string(5000, 'p'));
+    testsupport::writeFile(folder / "notes.txt", "kept");
+    makeStore();
+    store->download();
+    settle();
+    EXPECT_EQ(store->state(), State::ready());
+    EXPECT_EQ(folderContents(),
+              expectedFolder({"tokens.txt", "joiner.onnx", "decoder.onnx", "encoder.int8.onnx", "notes.txt"}));
+}
+
 TEST_F(ModelStoreTest, OnlyTheMissingFileIsFetchedAndProgressStartsFromWhatIsOnDisk) {
     placeFile("tokens.txt");
     placeFile("joiner.onnx");
@@ -304,6 +316,11 @@ TEST_F(ModelStoreTest, DestroyingTheStoreStopsARunningTransferAndRemovesItsTempo
         static_cast<double>(model.total() - model.size("encoder.int8.onnx")) / static_cast<double>(model.total());
     // Half the encoder has arrived; the server now holds the rest back.
     loop.runUntil([&] { return store->state().kind == Kind::downloading && store->state().fraction > before; });
+    auto during = folderContents();
+    auto temporary = std::find_if(during.begin(), during.end(),
+                                  [](const std::string& name) { return name.starts_with(".encoder.int8.onnx."); });
+    EXPECT_NE(temporary, during.end()) << "the partial file lives in the model folder under a hidden name";
+    EXPECT_FALSE(during.contains("encoder.int8.onnx"));
     store.reset();
     loop.runFor(0);
     EXPECT_EQ(folderContents(), expectedFolder({"tokens.txt", "joiner.onnx", "decoder.onnx"}));
