@@ -8,9 +8,25 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <ostream>
 #include <random>
 #include <set>
 #include <thread>
+
+namespace speech {
+
+// Readable states in failure messages.
+void PrintTo(const ModelStore::State& state, std::ostream* out) {
+    const char* names[] = {"downloading", "failed", "missing", "ready"};
+    *out << names[static_cast<int>(state.kind)];
+    if (state.kind == ModelStore::State::Kind::downloading) {
+        *out << "(" << state.fraction << ")";
+    } else if (state.kind == ModelStore::State::Kind::failed) {
+        *out << "(\"" << state.message << "\")";
+    }
+}
+
+} // namespace speech
 
 namespace {
 
@@ -249,6 +265,19 @@ TEST_F(ModelStoreTest, NoServerFailsWithTheConnectionMessage) {
     store->download();
     settle();
     EXPECT_EQ(store->state(), State::failed("нет соединения с сервером"));
+}
+
+TEST_F(ModelStoreTest, ServerWithACertificateNobodyVouchesForIsRefused) {
+    ModelServer impostor(true);
+    for (const auto& [name, data] : model.contents) {
+        impostor.put(name, data);
+    }
+    makeStore(impostor.baseURL());
+    store->download();
+    settle();
+    EXPECT_EQ(store->state(), State::failed("не удалось проверить подлинность сервера"));
+    EXPECT_EQ(impostor.totalRequests(), 0);
+    EXPECT_EQ(folderContents(), std::set<std::string>{});
 }
 
 TEST_F(ModelStoreTest, RetryAfterAFailureKeepsFinishedFilesAndFetchesOnlyTheRest) {
