@@ -106,8 +106,8 @@ TEST(DownloadCommand, ChecksFilesAlreadyInPlaceAndFetchesDamagedOnesAgain) {
     std::filesystem::create_directories(folder);
     // Files of the right sizes full of zeros: the size check trusts them, the digest check does not.
     for (const auto& file : speech::ModelStore::files()) {
-        std::filesystem::resize_file((testsupport::writeFile(folder / file.name, ""), folder / file.name),
-                                     static_cast<std::uintmax_t>(file.size));
+        testsupport::writeFile(folder / file.name, "");
+        std::filesystem::resize_file(folder / file.name, static_cast<std::uintmax_t>(file.size));
     }
     auto run = downloadModel(data.path(), server.baseURL());
     EXPECT_EQ(run.status, 1) << run.output;
