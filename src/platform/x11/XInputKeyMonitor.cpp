@@ -105,8 +105,8 @@ bool XInputKeyMonitor::start() {
     }
     run = std::make_shared<int>(0);
     connection = std::move(opened);
-    connection->reader = std::thread(&Connection::read, connection.get(), std::ref(main), std::weak_ptr<int>(run),
-                                     std::ref(static_cast<KeyMonitor&>(*this)));
+    connection->reader = std::thread(
+        [this, reader = connection.get(), token = std::weak_ptr<int>(run)] { reader->read(main, token, *this); });
     return true;
 }
 
