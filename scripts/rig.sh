@@ -6,6 +6,8 @@
 # microphone "vmic" (played into through the sink "vmic_out"). Every process is stopped by the PID
 # recorded when it was started, in reverse order, also when COMMAND fails or the rig is interrupted.
 # Exits with COMMAND's status. Works as root, with no display and no sound card.
+# COMMAND sees DISPLAY, DBUS_SESSION_BUS_ADDRESS, PULSE_SERVER, RUVEX_RIG=1 and
+# RUVEX_RIG_PULSEAUDIO_PID.
 set -euo pipefail
 
 if [ $# -eq 0 ]; then
@@ -128,6 +130,8 @@ pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=
     -L "module-remap-source master=vmic_out.monitor source_name=vmic" \
     >"$logs/pulseaudio.log" 2>&1 &
 record pulseaudio $!
+# Tests that simulate a hung sound server stop and continue it by this PID.
+export RUVEX_RIG_PULSEAUDIO_PID=$!
 wait_for pulseaudio pactl info
 pactl set-default-source vmic
 
