@@ -76,6 +76,10 @@ export XDG_SESSION_TYPE=x11 RUVEX_RIG=1
 unset WAYLAND_DISPLAY XAUTHORITY DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS PULSE_SERVER \
     GNOME_KEYRING_CONTROL SSH_AUTH_SOCK SESSION_MANAGER QT_QPA_PLATFORM DISPLAY
 logs="$rig_dir/logs"
+# Russian text passes through terminals and toolkits in the tests: make sure they run in UTF-8.
+if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then
+    export LC_ALL=C.UTF-8 LANG=C.UTF-8
+fi
 
 # 2. Xvfb picks a free display number and writes it to the file once it accepts connections.
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$rig_dir/display" >"$logs/Xvfb.log" 2>&1 &
