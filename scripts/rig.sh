@@ -88,6 +88,8 @@ record Xvfb $!
 display_ready() { [ -n "$(tr -d '[:space:]' <"$rig_dir/display")" ]; }
 wait_for Xvfb display_ready
 export DISPLAY=":$(tr -d '[:space:]' <"$rig_dir/display")"
+# Clients must get through before anything else starts (on a busy machine the first could fail).
+wait_for Xvfb xdpyinfo
 
 # 3. The session bus, before any program that might start a stray one of its own.
 bus_info=$(dbus-daemon --session --fork --address="unix:path=$XDG_RUNTIME_DIR/bus" \
