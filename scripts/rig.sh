@@ -51,16 +51,20 @@ record() { # NAME PID
 }
 
 fail() {
+    local i
     log "$1"
     if [ -f "$rig_dir/logs/$2.log" ]; then sed 's/^/  | /' "$rig_dir/logs/$2.log" >&2; fi
+    for ((i = 0; i < ${#pids[@]}; i++)); do
+        kill -0 "${pids[i]}" 2>/dev/null || log "${names[i]} (${pids[i]}) has gone"
+    done
     exit 1
 }
 
-# Polls CHECK (a command) every 20 ms for up to 5 s.
+# Polls CHECK (a command) every 20 ms for up to 20 s (a loaded CI machine can be slow to start X).
 wait_for() { # WHAT CHECK...
     local what=$1 tries
     shift
-    for ((tries = 0; tries < 250; tries++)); do
+    for ((tries = 0; tries < 1000; tries++)); do
         if "$@" >/dev/null 2>&1; then return 0; fi
         sleep 0.02
     done
