@@ -87,7 +87,9 @@ if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then
 fi
 
 # 2. Xvfb picks a free display number and writes it to the file once it accepts connections.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$rig_dir/display" >"$logs/Xvfb.log" 2>&1 &
+# -noreset: by default the server resets when its last client leaves, and refuses connections while
+# it does, which made a client starting just then (openbox after the first probe) fail now and then.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$rig_dir/display" >"$logs/Xvfb.log" 2>&1 &
 record Xvfb $!
 display_ready() { [ -n "$(tr -d '[:space:]' <"$rig_dir/display")" ]; }
 wait_for Xvfb display_ready
