@@ -1,6 +1,8 @@
 #include "app/Help.h"
+#include "speech/TranscribeCommand.h"
 
 #include <cstdio>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -9,6 +11,9 @@ int main(int argc, char** argv) {
     if (args.size() >= 2 && (args[1] == "--help" || args[1] == "-h")) {
         std::fputs(app::helpText().c_str(), stdout);
         return 0;
+    }
+    if (args.size() >= 2 && args[1] == "--transcribe") {
+        return speech::TranscribeCommand::run({args.begin() + 2, args.end()}, std::cout, std::cerr);
     }
     // The tray application comes with the desktop layer; until then the program explains itself.
     std::fputs(app::helpText().c_str(), stdout);
