@@ -106,9 +106,9 @@ int main(int argc, char** argv) {
             backgrounds.push_back(session.background);
             // Pieces are joined and repaired at the seams, so compare the letters only.
             auto letters = [](std::string text) {
-                text.erase(std::remove_if(text.begin(), text.end(),
-                                          [](char c) { return c == ' ' || c == '.' || c == ','; }),
-                           text.end());
+                text.erase(
+                    std::remove_if(text.begin(), text.end(), [](char c) { return c == ' ' || c == '.' || c == ','; }),
+                    text.end());
                 return text;
             };
             sameWords = sameWords && letters(session.text) == letters(whole);

@@ -7,9 +7,9 @@
 namespace bench {
 
 tones::Samples dictation(double seconds, uint32_t seed) {
-    static const std::vector<std::string> words = {"привет", "мир", "как", "дела", "съешь", "же", "ещё",
-                                                   "этих", "мягких", "булок", "да", "выпей", "чаю", "ёж",
-                                                   "юла", "кто-то", "дом", "кот", "вот", "и", "всё"};
+    static const std::vector<std::string> words = {"привет", "мир",    "как",   "дела", "съешь", "же",  "ещё",
+                                                   "этих",   "мягких", "булок", "да",   "выпей", "чаю", "ёж",
+                                                   "юла",    "кто-то", "дом",   "кот",  "вот",   "и",   "всё"};
     std::mt19937 random(seed);
     std::uniform_int_distribution<size_t> pickWord(0, words.size() - 1);
     std::uniform_int_distribution<int> wordCount(3, 7);
