@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace {
 
 using platform::lnx::lastCharacter;
@@ -20,6 +22,15 @@ TEST(LastCharacter, IsTheLastWholeUserPerceivedCharacter) {
     EXPECT_EQ(lastCharacter("a\r\n"), "\r\n");
     // What an application sends for half of a surrogate pair does not hide the character after it.
     EXPECT_EQ(lastCharacter("\uFFFDb"), "b");
+}
+
+TEST(AtspiCaretProbe, WithoutAnAccessibilityBusGivesNoAnswerAndDoesNotHang) {
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    unsetenv("AT_SPI_BUS_ADDRESS");
+    unsetenv("DISPLAY");
+    platform::lnx::AtspiCaretProbe probe;
+    EXPECT_EQ(probe.characterBeforeCaret(), std::nullopt);
+    EXPECT_EQ(probe.characterBeforeCaret(), std::nullopt);
 }
 
 } // namespace
