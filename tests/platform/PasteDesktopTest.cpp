@@ -140,6 +140,19 @@ TEST_F(PasteOnTheDesktop, SomebodyElseCopyingDuringThePasteWindowKeepsTheirConte
     EXPECT_EQ(desktop::selectionTarget("UTF8_STRING"), "скопировано");
 }
 
+TEST_F(PasteOnTheDesktop, TwoPastesWithinThePasteWindowStillGiveTheUserClipboardBack) {
+    auto owner = foreignText("пользовательское");
+    TextTarget target;
+    output::Inserter inserter(caret, clipboard, keys, focus, gated);
+    inserter.insert("раз");
+    EXPECT_EQ(target.waitForText("раз"), "раз");
+    inserter.insert("два");
+    EXPECT_EQ(target.waitForText("раздва"), "раздва");
+    EXPECT_EQ(gated.release(), (std::vector<double>{0.6, 0.6}));
+    EXPECT_EQ(desktop::selectionTarget("UTF8_STRING"), "пользовательское");
+    EXPECT_THAT(desktop::selectionTargets(), Not(Contains("x-kde-passwordManagerHint")));
+}
+
 TEST_F(PasteOnTheDesktop, AnEmptyClipboardIsEmptyAgainAfterThePaste) {
     // Take the clipboard from whoever has it, then leave it without an owner.
     QGuiApplication::clipboard()->setText("x");
