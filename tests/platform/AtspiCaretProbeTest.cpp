@@ -1,4 +1,5 @@
 #include "platform/linux/AtspiCaretProbe.h"
+#include "platform/linux/ToolkitAccessibility.h"
 
 #include <gtest/gtest.h>
 
@@ -24,13 +25,15 @@ TEST(LastCharacter, IsTheLastWholeUserPerceivedCharacter) {
     EXPECT_EQ(lastCharacter("\uFFFDb"), "b");
 }
 
-TEST(AtspiCaretProbe, WithoutAnAccessibilityBusGivesNoAnswerAndDoesNotHang) {
+TEST(AtspiCaretProbe, WithoutASessionBusGivesNoAnswerAndDoesNotHang) {
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
     unsetenv("AT_SPI_BUS_ADDRESS");
     unsetenv("DISPLAY");
     platform::lnx::AtspiCaretProbe probe;
     EXPECT_EQ(probe.characterBeforeCaret(), std::nullopt);
     EXPECT_EQ(probe.characterBeforeCaret(), std::nullopt);
+    EXPECT_EQ(platform::lnx::ToolkitAccessibility::enabled(), std::nullopt);
+    EXPECT_FALSE(platform::lnx::ToolkitAccessibility::setEnabled(true));
 }
 
 } // namespace

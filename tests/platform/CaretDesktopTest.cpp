@@ -3,6 +3,7 @@
 // counts code points), through the whole paste.
 #include "output/Inserter.h"
 #include "platform/linux/AtspiCaretProbe.h"
+#include "platform/linux/ToolkitAccessibility.h"
 #include "platform/qt/QtClipboard.h"
 #include "platform/x11/X11FocusedWindow.h"
 #include "platform/x11/XTestKeySender.h"
@@ -92,7 +93,7 @@ TEST_F(CaretOnTheDesktop, QtFieldGetsASpaceExactlyWhereTheTextWouldRunIntoAWord)
 }
 
 TEST_F(CaretOnTheDesktop, ALineBreakBeforeTheCaretTakesNoSpace) {
-    TextTarget target(true);
+    TextTarget target(TextTarget::Kind::multiline);
     ASSERT_TRUE(desktop::waitForFocus("fixture_text_target"));
     target.setText("строка\n");
     ASSERT_TRUE(waitForCaret("\n"));
@@ -152,6 +153,29 @@ TEST_F(CaretOnTheDesktop, AWindowWithoutAccessibleTextGetsNoSpaceAndStillThePast
         return xterm.finished();
     }));
     EXPECT_EQ(testsupport::readFile(typed.toStdString()), "слово");
+}
+
+TEST_F(CaretOnTheDesktop, QtProgramsExposeTheirTextWhenStartedWithTheDesktopSwitchOn) {
+    using platform::lnx::ToolkitAccessibility;
+    auto was = ToolkitAccessibility::enabled();
+    ASSERT_TRUE(was.has_value());
+    struct Restore {
+        bool on;
+        ~Restore() { ToolkitAccessibility::setEnabled(on); }
+    } restore{*was};
+
+    ASSERT_TRUE(ToolkitAccessibility::setEnabled(false));
+    EXPECT_EQ(ToolkitAccessibility::enabled(), false);
+    {
+        TextTarget closed(TextTarget::Kind::line, false);
+        closed.setText("слово");
+        EXPECT_EQ(caret.characterBeforeCaret(), std::nullopt);
+    }
+    ASSERT_TRUE(ToolkitAccessibility::setEnabled(true));
+    EXPECT_EQ(ToolkitAccessibility::enabled(), true);
+    TextTarget open(TextTarget::Kind::line, false);
+    open.setText("слово");
+    EXPECT_TRUE(waitForCaret("о"));
 }
 
 TEST_F(CaretOnTheDesktop, AStoppedApplicationCostsNoSpaceAndNoHang) {

@@ -160,9 +160,10 @@ int Program::pid() const {
     return static_cast<int>(process->processId());
 }
 
-TextTarget::TextTarget(bool multiline)
-    : process(fixture("fixture_text_target"), multiline ? QStringList{"--multiline"} : QStringList{},
-              {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1", "QT_QPA_PLATFORM=xcb"}) {
+TextTarget::TextTarget(Kind kind, bool forceAccessible)
+    : process(fixture("fixture_text_target"), kind == Kind::multiline ? QStringList{"--multiline"} : QStringList{},
+              forceAccessible ? QStringList{"QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1", "QT_QPA_PLATFORM=xcb"}
+                              : QStringList{"QT_QPA_PLATFORM=xcb"}) {
     process.waitForLine([](const std::string& line) { return line == "focused"; });
 }
 
