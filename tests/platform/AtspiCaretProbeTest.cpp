@@ -1,6 +1,8 @@
 #include "platform/linux/AtspiCaretProbe.h"
 #include "platform/linux/ToolkitAccessibility.h"
 
+#include "support/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -26,6 +28,8 @@ TEST(LastCharacter, IsTheLastWholeUserPerceivedCharacter) {
 }
 
 TEST(AtspiCaretProbe, WithoutASessionBusGivesNoAnswerAndDoesNotHang) {
+    // No address, and no bus socket in the runtime folder either (where the libraries look next).
+    testsupport::IsolatedHome home;
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
     unsetenv("AT_SPI_BUS_ADDRESS");
     unsetenv("DISPLAY");

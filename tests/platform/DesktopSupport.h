@@ -15,7 +15,7 @@
 
 namespace desktop {
 
-/// Why a desktop test cannot run here, or nullopt when it can.
+/// Why a desktop test cannot run here, or nullopt when it can: only on the rig's private display.
 std::optional<std::string> missingDisplay();
 std::optional<std::string> missingAccessibilityBus();
 
