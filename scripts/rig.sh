@@ -51,16 +51,20 @@ record() { # NAME PID
 }
 
 fail() {
+    local i
     log "$1"
     if [ -f "$rig_dir/logs/$2.log" ]; then sed 's/^/  | /' "$rig_dir/logs/$2.log" >&2; fi
+    for ((i = 0; i < ${#pids[@]}; i++)); do
+        kill -0 "${pids[i]}" 2>/dev/null || log "${names[i]} (${pids[i]}) has gone"
+    done
     exit 1
 }
 
-# Polls CHECK (a command) every 20 ms for up to 5 s.
+# Polls CHECK (a command) every 20 ms for up to 20 s (a loaded CI machine can be slow to start X).
 wait_for() { # WHAT CHECK...
     local what=$1 tries
     shift
-    for ((tries = 0; tries < 250; tries++)); do
+    for ((tries = 0; tries < 1000; tries++)); do
         if "$@" >/dev/null 2>&1; then return 0; fi
         sleep 0.02
     done
@@ -83,7 +87,9 @@ if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then
 fi
 
 # 2. Xvfb picks a free display number and writes it to the file once it accepts connections.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$rig_dir/display" >"$logs/Xvfb.log" 2>&1 &
+# -noreset: by default the server resets when its last client leaves, and refuses connections while
+# it does, which made a client starting just then (openbox after the first probe) fail now and then.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$rig_dir/display" >"$logs/Xvfb.log" 2>&1 &
 record Xvfb $!
 display_ready() { [ -n "$(tr -d '[:space:]' <"$rig_dir/display")" ]; }
 wait_for Xvfb display_ready
