@@ -240,7 +240,7 @@ TEST_F(PasteOnTheDesktop, EachShortcutReachesTheWindowAsItsKeyWithItsModifiers) 
 
 TEST_F(PasteOnTheDesktop, WithoutAWindowManagerTheFocusedWindowIsFoundFromTheInputFocus) {
     // A display of its own, with no window manager to set _NET_ACTIVE_WINDOW.
-    Program server("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+    Program server("Xvfb", {"-displayfd", "1", "-noreset", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
     auto number = server.waitForLine([](const std::string& line) { return !line.empty(); });
     ASSERT_TRUE(number.has_value());
     QString display = ":" + QString::fromStdString(*number);
