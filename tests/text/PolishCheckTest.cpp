@@ -115,6 +115,7 @@ TEST_F(PolishCheckTest, WithoutAKeyNothingIsRead) {
 TEST_F(PolishCheckTest, WithoutValidArgumentsLinesAreOnlyEchoed) {
     EXPECT_EQ(run({"Natural", "en-ai", "EN-natural"}, "раз\n\nдва"), (std::vector<std::string>{"« раз", "« два"}));
     EXPECT_EQ(run({}, "   \n\t\n"), std::vector<std::string>{});
+    EXPECT_EQ(run({}, "раз\r\n \r\nдва\r\n"), (std::vector<std::string>{"« раз", "« два"}));
 }
 
 TEST(PolishCheckArguments, MapToPresets) {

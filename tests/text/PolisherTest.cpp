@@ -3,6 +3,7 @@
 #include "core/RunLoop.h"
 #include "fakes/MemorySecretStore.h"
 #include "support/ChatServer.h"
+#include "support/TempDir.h"
 #include "text/Keychain.h"
 
 #include <gtest/gtest.h>
@@ -201,6 +202,23 @@ TEST_F(PolisherTest, DroppedAndRefusedConnectionsFallBack) {
     result = polish(correctionText, Preset{}, true);
     EXPECT_EQ(result.text, correctionText);
     EXPECT_FALSE(result.fallback);
+}
+
+TEST_F(PolisherTest, AServiceWithAnUntrustedCertificateIsNotTalkedTo) {
+    testsupport::TempDir dir;
+    auto certificate = (dir / "cert.pem").string();
+    auto key = (dir / "key.pem").string();
+    std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -addext "
+                          "subjectAltName=IP:127.0.0.1 -keyout '" +
+                          key + "' -out '" + certificate + "' 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    ChatServer secure(certificate, key, ChatServer::reply("Ответ ИИ."));
+    setenv("RUVEX_VOICE_AI_URL", secure.url().c_str(), 1);
+    auto result = polish("ну, давай завтра", Preset{Style::natural, false}, false);
+    EXPECT_EQ(result.text, "Давай завтра");
+    EXPECT_TRUE(result.fallback);
+    // The handshake fails before any request is sent.
+    EXPECT_TRUE(secure.requests().empty());
 }
 
 TEST_F(PolisherTest, ACorrectionAnsweredAfterItsTimeoutKeepsTheLocalText) {
