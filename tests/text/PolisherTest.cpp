@@ -293,6 +293,15 @@ TEST_F(PolisherTest, NoRequestWithoutKeyWithoutTextOrWithoutTheSwitch) {
     EXPECT_TRUE(server.requests().empty());
 }
 
+TEST_F(PolisherTest, AKeyWithALineBreakInsideIsNeverSentAsHeaders) {
+    Keychain::setAiKey(std::string("sk-1\r\nX-Injected: yes"));
+    ASSERT_EQ(Keychain::aiKey(), "sk-1\r\nX-Injected: yes");
+    auto result = polish("ну, давай завтра", Preset{Style::natural, false}, false);
+    EXPECT_EQ(result.text, "Давай завтра");
+    EXPECT_TRUE(result.fallback);
+    EXPECT_TRUE(server.requests().empty());
+}
+
 TEST_F(PolisherTest, ManyRequestsInFlightEachGetTheirOwnAnswer) {
     server.setRespond([](const httplib::Request& request, httplib::Response& response) {
         auto body = nlohmann::json::parse(request.body);
