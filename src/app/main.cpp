@@ -1,10 +1,13 @@
 #include "app/Help.h"
 #include "core/RunLoop.h"
 #include "platform/linux/LibsecretStore.h"
+#include "speech/DownloadCommand.h"
+#include "speech/TranscribeCommand.h"
 #include "text/Keychain.h"
 #include "text/PolishCheck.h"
 
 #include <cstdio>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,12 @@ int main(int argc, char** argv) {
     if (args.size() >= 2 && (args[1] == "--help" || args[1] == "-h")) {
         std::fputs(app::helpText().c_str(), stdout);
         return 0;
+    }
+    if (args.size() >= 2 && args[1] == "--download-model") {
+        return speech::runDownloadCommand();
+    }
+    if (args.size() >= 2 && args[1] == "--transcribe") {
+        return speech::TranscribeCommand::run({args.begin() + 2, args.end()}, std::cout, std::cerr);
     }
     text::Keychain::useStore(platform::lnx::makeSecretStore());
     if (args.size() >= 2 && args[1] == "--polish") {

@@ -5,7 +5,9 @@
 namespace core {
 
 namespace {
-bool later(const auto& a, const auto& b) { return a.due != b.due ? a.due > b.due : a.order > b.order; }
+bool later(const auto& a, const auto& b) {
+    return a.due != b.due ? a.due > b.due : a.order > b.order;
+}
 } // namespace
 
 // Both notify while holding the lock: once the owner can see the work it may run it and destroy

@@ -291,6 +291,11 @@ void Vocabulary::save(const std::string& text) {
     auto target = file();
     std::error_code error;
     std::filesystem::create_directories(target.parent_path(), error);
+    // A file the editor could not show (not UTF-8) was never seen by the user: keep it aside
+    // rather than replace it unseen.
+    if (!error && std::filesystem::exists(target) && !readUTF8(target)) {
+        std::filesystem::rename(target, target.string() + ".bad", error);
+    }
     if (!error) {
         error = core::writeFileAtomically(target, text);
     }

@@ -167,6 +167,12 @@ TEST(VocabularyFile, InvalidUTF8ReadsAsNoDictionary) {
         EXPECT_EQ(Vocabulary::load(), Vocabulary());
         EXPECT_EQ(Vocabulary::text(), Vocabulary::templateText());
     }
+
+    // Saving over a file the editor could not show keeps that file aside.
+    writeFile(Vocabulary::file(), "\xCF\xF0\xE8\xE2\xE5\xF2\n"); // "Привет" in CP1251
+    Vocabulary::save("Ruvex\n");
+    EXPECT_EQ(readFile(Vocabulary::file()), "Ruvex\n");
+    EXPECT_EQ(readFile(Vocabulary::file().string() + ".bad"), "\xCF\xF0\xE8\xE2\xE5\xF2\n");
 }
 
 TEST(VocabularyFile, SaveFailsWhenTheFolderCannotBeMade) {
