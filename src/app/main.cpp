@@ -1,6 +1,10 @@
 #include "app/Help.h"
+#include "core/RunLoop.h"
+#include "platform/linux/LibsecretStore.h"
 #include "speech/DownloadCommand.h"
 #include "speech/TranscribeCommand.h"
+#include "text/Keychain.h"
+#include "text/PolishCheck.h"
 
 #include <cstdio>
 #include <iostream>
@@ -18,6 +22,12 @@ int main(int argc, char** argv) {
     }
     if (args.size() >= 2 && args[1] == "--transcribe") {
         return speech::TranscribeCommand::run({args.begin() + 2, args.end()}, std::cout, std::cerr);
+    }
+    text::Keychain::useStore(platform::lnx::makeSecretStore());
+    if (args.size() >= 2 && args[1] == "--polish") {
+        core::RunLoop loop;
+        text::PolishCheck::run(loop, std::vector<std::string>(args.begin() + 2, args.end()));
+        return 0;
     }
     // The tray application comes with the desktop layer; until then the program explains itself.
     std::fputs(app::helpText().c_str(), stdout);
