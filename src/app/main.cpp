@@ -1,5 +1,9 @@
 #include "app/Help.h"
+#include "core/RunLoop.h"
+#include "platform/linux/LibsecretStore.h"
 #include "speech/DownloadCommand.h"
+#include "text/Keychain.h"
+#include "text/PolishCheck.h"
 
 #include <cstdio>
 #include <string>
@@ -13,6 +17,12 @@ int main(int argc, char** argv) {
     }
     if (args.size() >= 2 && args[1] == "--download-model") {
         return speech::runDownloadCommand();
+    }
+    text::Keychain::useStore(platform::lnx::makeSecretStore());
+    if (args.size() >= 2 && args[1] == "--polish") {
+        core::RunLoop loop;
+        text::PolishCheck::run(loop, std::vector<std::string>(args.begin() + 2, args.end()));
+        return 0;
     }
     // The tray application comes with the desktop layer; until then the program explains itself.
     std::fputs(app::helpText().c_str(), stdout);
