@@ -59,7 +59,7 @@ QImage render(QWidget& widget) {
 std::filesystem::path screenshot(QWidget& widget, const QString& name) {
     const char* folder = std::getenv("RUVEX_SCREENSHOTS");
     if (!folder)
-        return {};
+        folder = RUVEX_SCREENSHOTS_DIR;
     std::filesystem::create_directories(folder);
     const std::filesystem::path file = std::filesystem::path(folder) / (name.toStdString() + ".png");
     widget.grab().save(QString::fromStdString(file.string()));

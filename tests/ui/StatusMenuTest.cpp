@@ -230,4 +230,22 @@ TEST_F(StatusMenuTest, RecentEntriesAreFoldedAndCutButCopiedWhole) {
     EXPECT_EQ(StatusMenu::recentTitle("\n\n").toStdString(), "");
 }
 
+TEST_F(StatusMenuTest, Screenshot) {
+    state.hasKey = true;
+    state.engineLoaded = false;
+    state.model = speech::ModelStore::State::downloading(0.427);
+    state.dictionaryCount = 3;
+    state.history = {"Привет, это проверка."};
+    build();
+    menu.popup(QPoint(10, 10));
+    ASSERT_TRUE(guitest::processUntil([&] { return menu.isVisible(); }));
+    guitest::screenshot(menu, "status-menu");
+    QMenu* styles = submenu(menu, "Стиль: ");
+    styles->popup(QPoint(200, 60));
+    ASSERT_TRUE(guitest::processUntil([&] { return styles->isVisible(); }));
+    guitest::screenshot(*styles, "status-menu-styles");
+    styles->hide();
+    menu.hide();
+}
+
 } // namespace
