@@ -1,10 +1,13 @@
 #include "GuiTest.h"
 
+#include "support/TempDir.h"
 #include "ui/Overlay.h"
 #include "ui/PillView.h"
+#include "ui/VocabularyWindow.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QScreen>
 #include <QWidget>
@@ -147,6 +150,23 @@ TEST(OverlayX11Test, FloatsAtTheBottomCentreWithoutFocusAndLetsClicksThrough) {
 
     overlay.hide();
     EXPECT_TRUE(guitest::processUntil([&] { return !panel.isVisible(); }));
+}
+
+TEST(VocabularyWindowX11Test, ComesForwardWithTheCursorInTheText) {
+    ASSERT_NE(display(), nullptr) << "needs the X11 platform";
+    testsupport::IsolatedHome home;
+    Target other;
+    other.setWindowTitle("other");
+    other.setGeometry(40, 40, 300, 200);
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(guitest::processUntil([&] { return other.isActiveWindow(); }));
+
+    ui::VocabularyWindow editor;
+    editor.show();
+    ASSERT_TRUE(guitest::processUntil([&] { return editor.window()->isActiveWindow(); }));
+    EXPECT_TRUE(guitest::processUntil([&] { return editor.textView()->hasFocus(); }));
+    editor.close();
 }
 
 } // namespace
