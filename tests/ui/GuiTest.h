@@ -30,6 +30,9 @@ QImage render(QWidget& widget);
 /// screenshots/; returns the file written.
 std::filesystem::path screenshot(QWidget& widget, const QString& name);
 
+/// $RUVEX_SCREENSHOTS, else the build folder's screenshots/; created when missing.
+std::filesystem::path screenshotFolder();
+
 /// Perceived brightness of a pixel composited over black, 0 to 255.
 int brightness(const QImage& image, int x, int y);
 

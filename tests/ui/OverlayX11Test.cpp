@@ -148,6 +148,14 @@ TEST(OverlayX11Test, FloatsAtTheBottomCentreWithoutFocusAndLetsClicksThrough) {
     EXPECT_LE(std::abs(message.center().x() - area.center().x()), 1);
     EXPECT_EQ(activeWindow(), activeBefore);
 
+    // What the desktop shows, for people to look at: the pill over the target window.
+    const QRect around = message.adjusted(-12, -12, 12, 12);
+    const QString crop =
+        QStringLiteral("%1x%2+%3+%4").arg(around.width()).arg(around.height()).arg(around.x()).arg(around.y());
+    const QString file = QString::fromStdString(
+        (guitest::screenshotFolder() / (composited ? "pill-on-desktop.png" : "pill-on-bare-x.png")).string());
+    EXPECT_TRUE(runs({"import", "-window", "root", "-crop", crop, file}));
+
     overlay.hide();
     EXPECT_TRUE(guitest::processUntil([&] { return !panel.isVisible(); }));
 }

@@ -228,6 +228,12 @@ TEST_F(StatusMenuTest, RecentEntriesAreFoldedAndCutButCopiedWhole) {
         expected += "e\u0301";
     EXPECT_EQ(StatusMenu::recentTitle(accents).toStdString(), expected + "…");
     EXPECT_EQ(StatusMenu::recentTitle("\n\n").toStdString(), "");
+    std::string families;
+    for (int i = 0; i < 61; ++i)
+        families += "👩‍👩‍👧‍👦";
+    const QString cut = StatusMenu::recentTitle(families);
+    EXPECT_TRUE(cut.endsWith("…"));
+    EXPECT_EQ(cut.chopped(1).toStdString().size(), families.size() / 61 * 60) << "60 whole emoji sequences";
 }
 
 TEST_F(StatusMenuTest, Screenshot) {
