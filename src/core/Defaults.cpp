@@ -62,7 +62,9 @@ template <typename Change> bool modify(const std::filesystem::path& file, Change
 
 Defaults::Defaults(std::filesystem::path file) : file(std::move(file)) {}
 
-Defaults Defaults::standard() { return Defaults(paths::configDirectory() / "settings.json"); }
+Defaults Defaults::standard() {
+    return Defaults(paths::configDirectory() / "settings.json");
+}
 
 std::optional<bool> Defaults::boolean(const std::string& key) const {
     auto value = lookup(file, key);

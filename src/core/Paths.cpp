@@ -37,12 +37,17 @@ std::filesystem::path applicationSupport() {
     return fromEnvironment("XDG_DATA_HOME", home() / ".local/share") / appFolder;
 }
 
-std::filesystem::path configHome() { return fromEnvironment("XDG_CONFIG_HOME", home() / ".config"); }
+std::filesystem::path configHome() {
+    return fromEnvironment("XDG_CONFIG_HOME", home() / ".config");
+}
 
-std::filesystem::path configDirectory() { return configHome() / appFolder; }
+std::filesystem::path configDirectory() {
+    return configHome() / appFolder;
+}
 
 std::filesystem::path runtimeDirectory() {
-    return fromEnvironment("XDG_RUNTIME_DIR", std::filesystem::temp_directory_path() / ("ruvex-voice-" + std::to_string(getuid())));
+    return fromEnvironment("XDG_RUNTIME_DIR",
+                           std::filesystem::temp_directory_path() / ("ruvex-voice-" + std::to_string(getuid())));
 }
 
 } // namespace core::paths

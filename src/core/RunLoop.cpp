@@ -5,7 +5,9 @@
 namespace core {
 
 namespace {
-bool later(const auto& a, const auto& b) { return a.due != b.due ? a.due > b.due : a.order > b.order; }
+bool later(const auto& a, const auto& b) {
+    return a.due != b.due ? a.due > b.due : a.order > b.order;
+}
 } // namespace
 
 void RunLoop::post(std::function<void()> work) {

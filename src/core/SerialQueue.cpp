@@ -48,7 +48,9 @@ void SerialQueue::sync(const std::function<void()>& work) {
     done.get_future().wait();
 }
 
-bool SerialQueue::isCurrent() const { return worker.get_id() == std::this_thread::get_id(); }
+bool SerialQueue::isCurrent() const {
+    return worker.get_id() == std::this_thread::get_id();
+}
 
 void SerialQueue::loop(const std::shared_ptr<State>& state) {
     for (;;) {

@@ -20,14 +20,16 @@ TempDir::~TempDir() {
     // Tests make folders read-only to provoke failures; give the owner write access back first.
     for (auto it = std::filesystem::recursive_directory_iterator(root, ignored);
          it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ignored);
+        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                     ignored);
     }
     std::filesystem::remove_all(root, ignored);
 }
 
 IsolatedHome::IsolatedHome()
-    : saved{{"HOME", false, {}}, {"XDG_DATA_HOME", false, {}}, {"XDG_CONFIG_HOME", false, {}},
+    : saved{{"HOME", false, {}},
+            {"XDG_DATA_HOME", false, {}},
+            {"XDG_CONFIG_HOME", false, {}},
             {"XDG_RUNTIME_DIR", false, {}}} {
     for (auto& entry : saved) {
         if (const char* value = std::getenv(entry.name.c_str())) {
