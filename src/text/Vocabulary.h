@@ -23,8 +23,8 @@ struct Vocabulary {
         using std::runtime_error::runtime_error;
     };
 
-    std::vector<std::string> terms;         ///< file order, distinct (exact comparison)
-    std::vector<Replacement> replacements;  ///< file order, duplicates allowed
+    std::vector<std::string> terms;        ///< file order, distinct (exact comparison)
+    std::vector<Replacement> replacements; ///< file order, duplicates allowed
 
     /// The boost the engine gives every term.
     static constexpr float termScore = 2.0f;

@@ -1,0 +1,312 @@
+#include "text/Vocabulary.h"
+
+#include "core/AtomicFile.h"
+#include "core/Paths.h"
+
+#include <unicode/regex.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utf8.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string_view>
+
+namespace text {
+
+namespace {
+
+bool isSpaceOrTab(UChar32 c) {
+    return c == 0x09 || u_charType(c) == U_SPACE_SEPARATOR;
+}
+
+/// Trims spaces and tabs (including the Unicode space separators such as no-break space).
+std::string_view trim(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    auto length = static_cast<int32_t>(text.size());
+    int32_t start = 0;
+    while (start < length) {
+        int32_t next = start;
+        UChar32 c;
+        U8_NEXT(bytes, next, length, c);
+        if (c < 0 || !isSpaceOrTab(c)) {
+            break;
+        }
+        start = next;
+    }
+    int32_t end = length;
+    while (end > start) {
+        int32_t previous = end;
+        UChar32 c;
+        U8_PREV(bytes, start, previous, c);
+        if (c < 0 || !isSpaceOrTab(c)) {
+            break;
+        }
+        end = previous;
+    }
+    return text.substr(static_cast<size_t>(start), static_cast<size_t>(end - start));
+}
+
+/// Splits at every newline character: U+000A to U+000D, U+0085, U+2028 and U+2029.
+std::vector<std::string_view> lines(std::string_view text) {
+    std::vector<std::string_view> result;
+    size_t start = 0;
+    size_t i = 0;
+    while (i < text.size()) {
+        auto byte = static_cast<unsigned char>(text[i]);
+        size_t width = 0;
+        if (byte >= 0x0A && byte <= 0x0D) {
+            width = 1;
+        } else if (text.compare(i, 2, "\xC2\x85") == 0) {
+            width = 2;
+        } else if (text.compare(i, 3, "\xE2\x80\xA8") == 0 || text.compare(i, 3, "\xE2\x80\xA9") == 0) {
+            width = 3;
+        }
+        if (width == 0) {
+            ++i;
+            continue;
+        }
+        result.push_back(text.substr(start, i - start));
+        i += width;
+        start = i;
+    }
+    result.push_back(text.substr(start));
+    return result;
+}
+
+bool isValidUTF8(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    auto length = static_cast<int32_t>(text.size());
+    if (static_cast<size_t>(length) != text.size()) {
+        return false; // over 2 GB: not a dictionary
+    }
+    for (int32_t i = 0; i < length;) {
+        UChar32 c;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<std::string> readUTF8(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    if (in.bad()) {
+        return std::nullopt;
+    }
+    std::string contents = buffer.str();
+    if (!isValidUTF8(contents)) {
+        return std::nullopt;
+    }
+    return contents;
+}
+
+/// Makes every character of `text` literal in an ICU pattern.
+icu::UnicodeString escapedPattern(const icu::UnicodeString& text) {
+    static const icu::UnicodeString metacharacters(u"\\^$.|?*+()[]{}");
+    icu::UnicodeString result;
+    for (int32_t i = 0; i < text.length(); ++i) {
+        if (metacharacters.indexOf(text[i]) >= 0) {
+            result.append(u'\\');
+        }
+        result.append(text[i]);
+    }
+    return result;
+}
+
+/// The whole text with every match of `pattern` replaced by `written`, taken literally.
+std::optional<icu::UnicodeString> replaceLiterally(const icu::RegexPattern& pattern, const icu::UnicodeString& text,
+                                                   const icu::UnicodeString& written) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::RegexMatcher> matcher(pattern.matcher(text, status));
+    if (U_FAILURE(status) || !matcher) {
+        return std::nullopt;
+    }
+    icu::UnicodeString result;
+    int32_t copied = 0;
+    while (matcher->find(status) && U_SUCCESS(status)) {
+        int32_t start = matcher->start(status);
+        int32_t end = matcher->end(status);
+        result.append(text, copied, start - copied).append(written);
+        copied = end;
+    }
+    if (U_FAILURE(status)) {
+        return std::nullopt;
+    }
+    result.append(text, copied, text.length() - copied);
+    return result;
+}
+
+std::string describe(const std::error_code& error) {
+    switch (error.value()) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return "нет прав на запись в папку";
+    case ENOSPC:
+    case EDQUOT:
+        return "нет места на диске";
+    case ENOTDIR:
+    case EEXIST:
+        return "вместо папки словаря лежит файл";
+    default:
+        return "не удалось записать файл (" + error.message() + ")";
+    }
+}
+
+/// The term as a hotwords line the recogniser can read: it takes a word beginning with ":" for a
+/// score, drops the whole file when one opens a line and aborts the process when one is not a
+/// number ("улыбка :)"). Such words are left out of the line; the term itself stays as the user
+/// wrote it everywhere else.
+std::string hotwordLine(std::string_view term) {
+    std::string line;
+    size_t i = 0;
+    while (i < term.size()) {
+        size_t start = term.find_first_not_of(" \t", i);
+        if (start == std::string_view::npos) {
+            break;
+        }
+        size_t end = std::min(term.find_first_of(" \t", start), term.size());
+        std::string_view word = term.substr(start, end - start);
+        if (word.front() != ':') {
+            if (!line.empty()) {
+                line += ' ';
+            }
+            line += word;
+        }
+        i = end;
+    }
+    return line;
+}
+
+} // namespace
+
+Vocabulary::Vocabulary(const std::string& text) {
+    std::string_view body = text;
+    // Editors on Linux may save a byte-order mark; it is not part of the first line.
+    if (body.substr(0, 3) == "\xEF\xBB\xBF") {
+        body.remove_prefix(3);
+    }
+    static constexpr std::string_view arrow = "\xE2\x86\x92"; // →
+    static constexpr std::string_view asciiArrow = "->";
+    for (auto raw : lines(body)) {
+        auto line = trim(raw);
+        if (line.empty() || line.front() == '#') {
+            continue;
+        }
+        size_t at = line.find(arrow);
+        size_t width = arrow.size();
+        if (at == std::string_view::npos) {
+            at = line.find(asciiArrow);
+            width = asciiArrow.size();
+        }
+        if (at != std::string_view::npos) {
+            auto heard = trim(line.substr(0, at));
+            auto written = trim(line.substr(at + width));
+            if (!heard.empty()) {
+                replacements.push_back({std::string(heard), std::string(written)});
+            }
+            continue;
+        }
+        if (std::find(terms.begin(), terms.end(), line) == terms.end()) {
+            terms.emplace_back(line);
+        }
+    }
+}
+
+std::filesystem::path Vocabulary::file() {
+    return core::paths::applicationSupport() / "Словарь.txt";
+}
+
+const std::string& Vocabulary::templateText() {
+    static const std::string text =
+        "# Словарь Ruvex Voice. Одна строка: одно слово или замена. Строки с # не читаются.\n"
+        "#\n"
+        "# Термин: как слово должно писаться. Модель будет его ждать, но только там, где "
+        "он звучит.\n"
+        "#   Ruvex\n"
+        "#   Вальмо Фонд\n"
+        "#\n"
+        "# Замена: что распознается → как написать. Срабатывает всегда и точно.\n"
+        "#   в гид → в Git\n"
+        "#   эс эр о → СРО\n";
+    return text;
+}
+
+Vocabulary Vocabulary::load() {
+    auto contents = readUTF8(file());
+    return contents ? Vocabulary(*contents) : Vocabulary();
+}
+
+std::string Vocabulary::text() {
+    auto contents = readUTF8(file());
+    return contents ? *contents : templateText();
+}
+
+void Vocabulary::save(const std::string& text) {
+    auto target = file();
+    std::error_code error;
+    std::filesystem::create_directories(target.parent_path(), error);
+    if (!error) {
+        error = core::writeFileAtomically(target, text);
+    }
+    if (error) {
+        throw SaveError(describe(error));
+    }
+}
+
+std::string Vocabulary::apply(const std::string& text) const {
+    if (replacements.empty()) {
+        return text;
+    }
+    icu::UnicodeString current = icu::UnicodeString::fromUTF8(text);
+    for (const auto& replacement : replacements) {
+        icu::UnicodeString pattern(u"(?<![\\p{L}\\p{N}])");
+        pattern.append(escapedPattern(icu::UnicodeString::fromUTF8(replacement.heard))).append(u"(?![\\p{L}\\p{N}])");
+        UErrorCode status = U_ZERO_ERROR;
+        UParseError where;
+        std::unique_ptr<icu::RegexPattern> compiled(
+            icu::RegexPattern::compile(pattern, UREGEX_CASE_INSENSITIVE, where, status));
+        if (U_FAILURE(status) || !compiled) {
+            continue;
+        }
+        if (auto replaced = replaceLiterally(*compiled, current, icu::UnicodeString::fromUTF8(replacement.written))) {
+            current = *replaced;
+        }
+    }
+    std::string result;
+    current.toUTF8String(result);
+    return result;
+}
+
+std::optional<std::filesystem::path> Vocabulary::writeTermsFile() const {
+    std::string contents;
+    std::vector<std::string> written;
+    for (const auto& term : terms) {
+        auto line = hotwordLine(term);
+        if (line.empty() || std::find(written.begin(), written.end(), line) != written.end()) {
+            continue;
+        }
+        contents += line + "\n";
+        written.push_back(std::move(line));
+    }
+    if (written.empty()) {
+        return std::nullopt;
+    }
+    auto location = file().parent_path() / "terms.txt";
+    if (!core::writeAtomically(location, contents)) {
+        return std::nullopt;
+    }
+    return location;
+}
+
+} // namespace text
