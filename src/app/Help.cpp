@@ -7,7 +7,11 @@ std::string helpText() {
            "\n"
            "Использование:\n"
            "  ruvex-voice                 запустить программу в системном лотке\n"
-           "  ruvex-voice --help          эта справка\n";
+           "  ruvex-voice --download-model  скачать модель речи (232 МБ) и проверить её\n"
+           "  ruvex-voice --help          эта справка\n"
+           "\n"
+           "Переменные окружения:\n"
+           "  RUVEX_VOICE_MODEL_URL       адрес зеркала с файлами модели речи вместо huggingface.co\n";
 }
 
 } // namespace app

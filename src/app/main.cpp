@@ -1,4 +1,5 @@
 #include "app/Help.h"
+#include "speech/DownloadCommand.h"
 
 #include <cstdio>
 #include <string>
@@ -9,6 +10,9 @@ int main(int argc, char** argv) {
     if (args.size() >= 2 && (args[1] == "--help" || args[1] == "-h")) {
         std::fputs(app::helpText().c_str(), stdout);
         return 0;
+    }
+    if (args.size() >= 2 && args[1] == "--download-model") {
+        return speech::runDownloadCommand();
     }
     // The tray application comes with the desktop layer; until then the program explains itself.
     std::fputs(app::helpText().c_str(), stdout);

@@ -1,0 +1,259 @@
+#include "speech/ModelFetch.h"
+
+#include "speech/ModelStamps.h"
+#include "speech/Sha256.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+namespace speech {
+
+namespace {
+
+/// A temporary file inside the model folder, removed when it goes unless it was moved into place.
+class TemporaryFile {
+public:
+    TemporaryFile(const std::filesystem::path& directory, const std::string& name)
+        : path((directory / ("." + name + ".part-XXXXXX")).string()) {
+        fd = ::mkstemp(path.data());
+        error = fd < 0 ? errno : 0;
+    }
+    ~TemporaryFile() {
+        closeFile();
+        if (!moved && error == 0) {
+            ::unlink(path.c_str());
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    /// Closes the descriptor; returns the error of the close, or 0.
+    int closeFile() {
+        if (fd < 0) {
+            return 0;
+        }
+        int result = ::close(fd) == 0 ? 0 : errno;
+        fd = -1;
+        return result;
+    }
+
+    /// Renames the file to `destination`; returns 0 or the error.
+    int moveTo(const std::filesystem::path& destination) {
+        if (::rename(path.c_str(), destination.c_str()) != 0) {
+            return errno;
+        }
+        moved = true;
+        return 0;
+    }
+
+    std::string path;
+    int fd = -1;
+    int error = 0; ///< why the file could not be created, or 0
+    bool moved = false;
+};
+
+/// What the transfer callbacks share with the code that runs the transfer, on the same thread.
+struct Sink {
+    CURL* curl = nullptr;
+    int fd = -1;
+    std::int64_t limit = 0; ///< the table size: more than this cannot be the right file
+    std::int64_t written = 0;
+    bool badStatus = false;
+    bool oversize = false;
+    int writeError = 0;
+    const std::function<void(std::int64_t)>* progress = nullptr;
+    const std::atomic<bool>* cancelled = nullptr;
+};
+
+std::size_t writeBody(char* data, std::size_t, std::size_t count, void* user) {
+    auto* sink = static_cast<Sink*>(user);
+    long status = 0;
+    curl_easy_getinfo(sink->curl, CURLINFO_RESPONSE_CODE, &status);
+    // An error page is not the file: stop at once instead of storing it.
+    if (status != 200) {
+        sink->badStatus = true;
+        return 0;
+    }
+    if (sink->written + static_cast<std::int64_t>(count) > sink->limit) {
+        sink->oversize = true;
+        return 0;
+    }
+    std::size_t left = count;
+    while (left > 0) {
+        ssize_t done = ::write(sink->fd, data + (count - left), left);
+        if (done < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            sink->writeError = errno;
+            return 0;
+        }
+        left -= static_cast<std::size_t>(done);
+    }
+    sink->written += static_cast<std::int64_t>(count);
+    (*sink->progress)(sink->written);
+    return count;
+}
+
+int checkCancelled(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto* sink = static_cast<Sink*>(user);
+    return sink->cancelled->load() ? 1 : 0;
+}
+
+std::string fileErrorMessage(int error) {
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return "не хватает места на диске";
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return "нет прав на запись в папку модели";
+    case ENOENT:
+    case ENOTDIR:
+    case EEXIST:
+        return "не удалось создать папку модели";
+    default:
+        return "не удалось записать файл модели";
+    }
+}
+
+std::string transportMessage(CURLcode code, const char* detail) {
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+        return "нет соединения с сервером";
+    case CURLE_OPERATION_TIMEDOUT:
+        return "сервер не ответил вовремя";
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+        return "соединение прервалось";
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+        return "не удалось проверить подлинность сервера";
+    case CURLE_TOO_MANY_REDIRECTS:
+        return "сервер слишком много раз перенаправил запрос";
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT:
+        return "неверный адрес сервера модели";
+    default:
+        return std::string("ошибка сети: ") + (detail[0] != '\0' ? detail : curl_easy_strerror(code));
+    }
+}
+
+struct CurlFree {
+    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+
+} // namespace
+
+std::string damageMessage(const std::string& name) {
+    return "файл " + name + " пришел поврежденным";
+}
+
+std::optional<std::string> fetchModelFile(const FetchRequest& request,
+                                          const std::function<void(std::int64_t)>& progress,
+                                          const std::atomic<bool>& cancelled) {
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+
+    const auto& file = request.file;
+    TemporaryFile temporary(request.directory, file.name);
+    if (temporary.error != 0) {
+        return fileErrorMessage(temporary.error);
+    }
+    std::unique_ptr<CURL, CurlFree> curl(curl_easy_init());
+    if (!curl) {
+        return "ошибка сети: не удалось начать загрузку";
+    }
+    Sink sink;
+    sink.curl = curl.get();
+    sink.fd = temporary.fd;
+    sink.limit = file.size;
+    sink.progress = &progress;
+    sink.cancelled = &cancelled;
+    char detail[CURL_ERROR_SIZE] = "";
+
+    CURL* handle = curl.get();
+    curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // The model host answers with a redirect to its content server.
+    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, 30L);
+    // No overall limit, the encoder takes long on a slow line; a transfer stalled for a minute is dead.
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, 60L);
+    curl_easy_setopt(handle, CURLOPT_USERAGENT, "ruvex-voice");
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, detail);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, writeBody);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, checkCancelled);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &sink);
+
+    CURLcode result = curl_easy_perform(handle);
+    if (cancelled.load()) {
+        return "загрузка отменена";
+    }
+    if (sink.badStatus || sink.oversize) {
+        return damageMessage(file.name);
+    }
+    if (result != CURLE_OK) {
+        if (result == CURLE_WRITE_ERROR && sink.writeError != 0) {
+            return fileErrorMessage(sink.writeError);
+        }
+        return transportMessage(result, detail);
+    }
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    if (status != 200) {
+        return damageMessage(file.name);
+    }
+    struct stat info {};
+    if (::fstat(temporary.fd, &info) != 0 || info.st_size != file.size) {
+        return damageMessage(file.name);
+    }
+    // Model files are ordinary readable files; the data must be on disk before the rename makes it count.
+    if (::fchmod(temporary.fd, 0644) != 0 || ::fsync(temporary.fd) != 0) {
+        return fileErrorMessage(errno);
+    }
+    if (int error = temporary.closeFile(); error != 0) {
+        return fileErrorMessage(error);
+    }
+    auto digest = sha256(temporary.path);
+    if (!digest || *digest != file.sha256) {
+        return damageMessage(file.name);
+    }
+    auto destination = request.directory / file.name;
+    if (int error = temporary.moveTo(destination); error != 0) {
+        return fileErrorMessage(error);
+    }
+    // Recorded so that the first verification after the download does not hash the file again.
+    if (auto stamp = FileStamp::of(destination)) {
+        ModelStamps stamps(request.directory);
+        stamps.record(file, *stamp);
+        stamps.save();
+    }
+    return std::nullopt;
+}
+
+} // namespace speech

@@ -1,0 +1,140 @@
+#pragma once
+
+#include "core/MainQueue.h"
+#include "core/SerialQueue.h"
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace speech {
+
+/// Owns the speech model files on disk: knows the four files with their sizes and SHA-256
+/// digests, whether they are all present, and downloads the missing ones one after another,
+/// verifying each before it is moved into place.
+///
+/// Threads: construct, call download(), read state() and destroy on the main thread. Transfers,
+/// hashing and every other file operation of the store run on its own serial queue
+/// ("ruvex.voice.download"); that queue never touches the store's fields, it only posts events
+/// to the main queue, so the fields below are read and written on the main thread alone.
+/// The main queue must outlive the store. Destroying the store aborts a running transfer.
+class ModelStore {
+public:
+    /// One model file: its name in the model folder, its size in bytes and the lowercase
+    /// hexadecimal SHA-256 of its whole contents.
+    struct File {
+        std::string name;
+        std::int64_t size = 0;
+        std::string sha256;
+        bool operator==(const File&) const = default;
+    };
+
+    /// What the store is doing, as shown by the menu and the first-run window.
+    struct State {
+        enum class Kind { downloading, failed, missing, ready };
+        Kind kind = Kind::missing;
+        double fraction = 0; ///< downloading only: share of the whole model on disk, 0…1
+        std::string message; ///< failed only: one short Russian line
+
+        static State downloading(double fraction) { return {Kind::downloading, fraction, {}}; }
+        static State failed(std::string message) { return {Kind::failed, 0, std::move(message)}; }
+        static State missing() { return {Kind::missing, 0, {}}; }
+        static State ready() { return {Kind::ready, 0, {}}; }
+
+        /// Equal when the cases are equal and, for downloading and failed, their payloads too.
+        bool operator==(const State& other) const;
+    };
+
+    /// The model's folder name.
+    static constexpr std::string_view name = "gigaam-v3-e2e-rnnt-int8-2025-12-16";
+
+    /// The model's file table, in download order.
+    static const std::vector<File>& files();
+
+    /// Where the files are fetched from when nothing else is configured: a fixed revision of the
+    /// public model repository. A file's address is this followed directly by its name.
+    static constexpr std::string_view defaultBaseURL =
+        "https://huggingface.co/csukuangfj/sherpa-onnx-nemo-transducer-punct-giga-am-v3-russian-2025-12-16/"
+        "resolve/a6039be7cee829a9044a69ac0ebaf1c191217c97/";
+
+    /// $RUVEX_VOICE_MODEL_URL when set and not empty (with a final "/" added when it has none),
+    /// else defaultBaseURL.
+    static std::string configuredBaseURL();
+
+    /// The application's data folder joined with "models" and the model name.
+    static std::filesystem::path defaultDirectory();
+
+    /// Computes the start state (ready when isReady, else missing) without notifying.
+    /// The table, the base URL and the folder are parameters so that tests can serve small
+    /// files from a local server; the program always uses the defaults.
+    explicit ModelStore(core::MainQueue& main, std::vector<File> table = files(),
+                        std::string baseURL = configuredBaseURL(), std::filesystem::path folder = defaultDirectory());
+    ~ModelStore();
+    ModelStore(const ModelStore&) = delete;
+    ModelStore& operator=(const ModelStore&) = delete;
+
+    /// True when every file of the table is in the folder with exactly its table size. Digests
+    /// are not computed; files are examined in table order and the test stops at the first miss.
+    bool isReady() const;
+
+    /// Starts or restarts the download of the files that are absent or of the wrong size; does
+    /// nothing while a download runs. Files of the right size are kept. Main thread.
+    void download();
+
+    /// Checks the digests of the files in place and removes any whose contents are wrong, so that
+    /// a damaged model never reaches the recogniser. A file is hashed only when its size or
+    /// modification time differs from what was recorded when it was last found intact (or
+    /// downloaded); the record is kept in a small stamp file in the model folder. Returns true when
+    /// every file is present and intact. When it is not, the store goes to missing (unless a
+    /// download runs), posted to the main queue. Blocks the caller, possibly for seconds and
+    /// behind a running transfer: call it off the main thread.
+    bool verify();
+
+    /// The current state. Main thread.
+    const State& state() const { return current.state; }
+
+    /// The model folder.
+    const std::filesystem::path directory;
+
+    /// Called on the main thread with each new state, in assignment order.
+    std::function<void(const State&)> onChange;
+
+    /// The name of the stamp file kept in the model folder.
+    static constexpr std::string_view stampFileName = ".verified.json";
+
+private:
+    /// Fields changed only on the main thread.
+    struct Progress {
+        State state;
+        std::vector<File> pending;
+        std::int64_t doneBytes = 0;
+        std::optional<File> file; ///< the file whose transfer runs
+        std::uint64_t task = 0;   ///< tells the events of the running transfer from stale ones
+    };
+
+    void setState(State state);
+    void next();
+    void fail(std::string message);
+    void progressed(std::uint64_t task, std::int64_t written);
+    void finished(std::uint64_t task, std::optional<std::string> failure);
+
+    core::MainQueue& main;
+    const std::vector<File> table;
+    const std::string baseURL;
+    const std::int64_t total;
+    Progress current;
+    // Read by the main thread's queued closures to drop events that arrive after the store is gone.
+    std::shared_ptr<char> alive = std::make_shared<char>();
+    // Set by the main thread on destruction, read by the transfer on the queue to stop early.
+    std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
+    // Declared last so that it is joined first, while everything above still exists.
+    core::SerialQueue queue{"ruvex.voice.download"};
+};
+
+} // namespace speech

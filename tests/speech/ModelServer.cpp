@@ -1,0 +1,119 @@
+#include "ModelServer.h"
+
+#include <httplib.h>
+
+#include <chrono>
+#include <stdexcept>
+
+namespace testsupport {
+
+ModelServer::ModelServer() : server(std::make_unique<httplib::Server>()) {
+    server->Get("/moved/(.+)", [this](const httplib::Request& request, httplib::Response& response) {
+        {
+            std::lock_guard lock(mutex);
+            ++redirectCount;
+        }
+        response.set_redirect("/files/" + std::string(request.matches[1]), 302);
+    });
+    server->Get("/files/(.+)", [this](const httplib::Request& request, httplib::Response& response) {
+        std::string name = request.matches[1];
+        Entry entry;
+        {
+            std::lock_guard lock(mutex);
+            ++counts[name];
+            auto found = entries.find(name);
+            if (found == entries.end()) {
+                entry.mode = Mode::notFound;
+            } else {
+                entry = found->second;
+            }
+        }
+        auto data = std::make_shared<std::string>(std::move(entry.contents));
+        switch (entry.mode) {
+        case Mode::serve:
+            response.set_content(*data, "application/octet-stream");
+            return;
+        case Mode::notFound:
+            response.status = 404;
+            response.set_content("Entry not found", "text/plain");
+            return;
+        case Mode::dropHalfway:
+        case Mode::stall: {
+            bool stall = entry.mode == Mode::stall;
+            response.set_content_provider(data->size(), "application/octet-stream",
+                                          [this, data, stall](size_t offset, size_t length, httplib::DataSink& sink) {
+                                              size_t half = data->size() / 2;
+                                              if (offset < half) {
+                                                  sink.write(data->data() + offset, std::min(length, half - offset));
+                                                  return true;
+                                              }
+                                              if (stall) {
+                                                  std::unique_lock lock(mutex);
+                                                  released.wait(lock, [this] { return releasing; });
+                                              }
+                                              return false; // ends the connection with the body incomplete
+                                          });
+            return;
+        }
+        }
+    });
+    port = server->bind_to_any_port("127.0.0.1");
+    if (port <= 0) {
+        throw std::runtime_error("the test server could not bind to 127.0.0.1");
+    }
+    listener = std::thread([this] { server->listen_after_bind(); });
+    // stop() does nothing until the accept loop has started, and would then leave it running for ever.
+    while (!server->is_running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+ModelServer::~ModelServer() {
+    release();
+    server->stop();
+    listener.join();
+}
+
+void ModelServer::put(const std::string& name, std::string contents, Mode mode) {
+    std::lock_guard lock(mutex);
+    entries[name] = {std::move(contents), mode};
+}
+
+void ModelServer::setMode(const std::string& name, Mode mode) {
+    std::lock_guard lock(mutex);
+    entries[name].mode = mode;
+}
+
+std::string ModelServer::baseURL(bool redirected) const {
+    return "http://127.0.0.1:" + std::to_string(port) + (redirected ? "/moved/" : "/files/");
+}
+
+int ModelServer::requests(const std::string& name) const {
+    std::lock_guard lock(mutex);
+    auto found = counts.find(name);
+    return found == counts.end() ? 0 : found->second;
+}
+
+int ModelServer::totalRequests() const {
+    std::lock_guard lock(mutex);
+    int sum = 0;
+    for (const auto& [name, count] : counts) {
+        sum += count;
+    }
+    return sum;
+}
+
+int ModelServer::redirects() const {
+    std::lock_guard lock(mutex);
+    return redirectCount;
+}
+
+void ModelServer::release() {
+    {
+        std::lock_guard lock(mutex);
+        releasing = true;
+    }
+    released.notify_all();
+}
+
+} // namespace testsupport
