@@ -1,0 +1,109 @@
+#include "ui/Overlay.h"
+
+#include "ui/PillView.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QPainterPath>
+#include <QRegion>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <X11/Xlib.h>
+
+#include <cmath>
+#include <string>
+
+namespace ui {
+
+namespace {
+
+/// The visible area of the screen under the mouse, else of the primary screen, else nothing.
+QRect screenArea() {
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
+}
+
+/// True unless we are on an X server whose screen has no compositing manager (nobody owns _NET_WM_CM_Sn).
+/// Without one, translucent pixels come out black, so the pill's corners must be cut with a mask.
+bool compositing() {
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || !x11->display())
+        return true;
+    Display* display = x11->display();
+    const std::string name = "_NET_WM_CM_S" + std::to_string(DefaultScreen(display));
+    const Atom selection = XInternAtom(display, name.c_str(), False);
+    return XGetSelectionOwner(display, selection) != 0;
+}
+
+} // namespace
+
+Overlay::Overlay()
+    : window(std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool |
+                                                    Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput |
+                                                    Qt::X11BypassWindowManagerHint)) {
+    window->setAttribute(Qt::WA_TranslucentBackground);
+    window->setAttribute(Qt::WA_ShowWithoutActivating);
+    window->setFocusPolicy(Qt::NoFocus);
+    window->setWindowTitle(QStringLiteral("Ruvex Voice"));
+    window->resize(96, PillView::height);
+    view = new PillView(window.get());
+    auto* layout = new QVBoxLayout(window.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view);
+
+    hideWork.setSingleShot(true);
+    QObject::connect(&hideWork, &QTimer::timeout, &hideWork, [this] { hide(); });
+}
+
+Overlay::~Overlay() = default;
+
+void Overlay::show(const State& state) {
+    hideWork.stop();
+    view->setState(state);
+    const int width = PillView::widthFor(state, view->label());
+    const QRect area = screenArea();
+    // Qt's y grows downwards: the pill's lower edge stands 28 above the bottom of the visible area.
+    const int x = area.x() + static_cast<int>(std::lround(area.width() / 2.0 - width / 2.0));
+    const int y = area.y() + area.height() - 28 - PillView::height;
+    window->setGeometry(x, y, width, PillView::height);
+    if (compositing()) {
+        window->clearMask();
+    } else {
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(0, 0, width, PillView::height), PillView::height / 2.0, PillView::height / 2.0);
+        window->setMask(QRegion(shape.toFillPolygon().toPolygon()));
+    }
+    window->show();
+    window->raise();
+    view->update();
+    view->startAnimating();
+}
+
+void Overlay::flash(const std::string& text, double seconds) {
+    show(State::message(text));
+    hideWork.start(static_cast<int>(std::lround(seconds * 1000)));
+}
+
+void Overlay::hide() {
+    hideWork.stop();
+    view->stopAnimating();
+    window->hide();
+}
+
+void Overlay::level(float value) {
+    view->push(value);
+}
+
+void Overlay::setTag(std::optional<std::string> tag) {
+    view->setLabel(std::move(tag));
+}
+
+std::optional<std::string> Overlay::tag() const {
+    return view->label();
+}
+
+} // namespace ui
