@@ -83,6 +83,9 @@ public:
     /// Checks the files' contents before the engine is built on them; false when they are damaged.
     /// Slow: called off the main thread.
     virtual bool verify() = 0;
+
+    /// Called on the main thread with each new state. Set by the owner.
+    std::function<void(const ModelStatus&)> onChange;
 };
 
 /// The polisher's result: the final text, and whether a rewrite the preset asked for did not happen.

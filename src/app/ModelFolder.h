@@ -27,9 +27,6 @@ public:
     /// The environment variable naming such a folder.
     static constexpr const char* variable = "RUVEX_VOICE_MODEL_DIR";
 
-    /// Called on the main thread with each new state.
-    std::function<void(const ModelStatus&)> onChange;
-
 private:
     std::filesystem::path folder;
     std::vector<std::string> files;

@@ -1,0 +1,60 @@
+#include "speech/Recorder.h"
+
+#include <cmath>
+#include <utility>
+
+namespace speech {
+
+Recorder::Failure::Failure(Case which) : std::runtime_error("Нет доступа к микрофону"), which(which) {}
+
+Recorder::Recorder(core::MainQueue& main, std::unique_ptr<platform::AudioSource> source)
+    : main(main), source(std::move(source)) {
+    // The audio thread only posts the copied block; measuring and delivering happen on the queue.
+    this->source->onSamples = [this](std::vector<float> block) {
+        audio.post([this, block = std::move(block)] { deliver(block); });
+    };
+}
+
+Recorder::~Recorder() {
+    source->stop();
+}
+
+void Recorder::start() {
+    if (!source->start()) {
+        throw Failure(Failure::microphone);
+    }
+}
+
+void Recorder::stop(std::function<void()> then) {
+    // The source hands over everything it holds before stop() returns, so `then` is queued after
+    // the last block.
+    source->stop();
+    audio.post([then = std::move(then)] {
+        if (then)
+            then();
+    });
+}
+
+float Recorder::level(const std::vector<float>& samples) {
+    if (samples.empty())
+        return 0;
+    float sum = 0;
+    for (float sample : samples) {
+        sum += sample * sample;
+    }
+    return std::sqrt(sum / static_cast<float>(samples.size()));
+}
+
+void Recorder::deliver(const std::vector<float>& samples) {
+    if (samples.empty())
+        return;
+    const float rms = level(samples);
+    main.post([token = std::weak_ptr<int>(alive), this, rms] {
+        if (!token.expired() && onLevel)
+            onLevel(rms);
+    });
+    if (onSamples)
+        onSamples(samples);
+}
+
+} // namespace speech

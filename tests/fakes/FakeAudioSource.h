@@ -1,0 +1,51 @@
+#pragma once
+
+#include "platform/AudioSource.h"
+
+#include <mutex>
+#include <vector>
+
+namespace fakes {
+
+/// An audio source driven by the test: records starts and stops, and delivers blocks when the
+/// test calls deliver() (from any thread, as a real audio thread would). Blocks deliver()ed
+/// while stopped are dropped, like a real source that has ended.
+class FakeAudioSource : public platform::AudioSource {
+public:
+    bool start() override {
+        std::lock_guard lock(mutex);
+        ++starts;
+        running = startResult;
+        return startResult;
+    }
+    void stop() override {
+        std::lock_guard lock(mutex);
+        ++stops;
+        running = false;
+    }
+
+    void deliver(std::vector<float> block) {
+        std::lock_guard lock(mutex);
+        if (running && onSamples) {
+            ++handedOn;
+            onSamples(std::move(block));
+        }
+    }
+
+    /// How many blocks went to onSamples.
+    int delivered() {
+        std::lock_guard lock(mutex);
+        return handedOn;
+    }
+
+    bool startResult = true;
+    int starts = 0;
+    int stops = 0;
+
+private:
+    std::mutex mutex;
+    bool running = false;
+    int handedOn = 0;
+};
+
+} // namespace fakes
