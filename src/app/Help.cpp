@@ -8,6 +8,8 @@ std::string helpText() {
            "Использование:\n"
            "  ruvex-voice                 запустить программу в системном лотке\n"
            "  ruvex-voice --download-model  скачать модель речи (232 МБ) и проверить её\n"
+           "  ruvex-voice --transcribe [--model ПАПКА] ФАЙЛ...\n"
+           "                              распознать аудиофайлы и напечатать текст\n"
            "  ruvex-voice --help          эта справка\n"
            "\n"
            "Переменные окружения:\n"

@@ -1,7 +1,9 @@
 #include "app/Help.h"
 #include "speech/DownloadCommand.h"
+#include "speech/TranscribeCommand.h"
 
 #include <cstdio>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,9 @@ int main(int argc, char** argv) {
     }
     if (args.size() >= 2 && args[1] == "--download-model") {
         return speech::runDownloadCommand();
+    }
+    if (args.size() >= 2 && args[1] == "--transcribe") {
+        return speech::TranscribeCommand::run({args.begin() + 2, args.end()}, std::cout, std::cerr);
     }
     // The tray application comes with the desktop layer; until then the program explains itself.
     std::fputs(app::helpText().c_str(), stdout);

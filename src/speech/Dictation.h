@@ -1,0 +1,92 @@
+#pragma once
+
+#include "speech/Recognizer.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace speech {
+
+/// A buffer of 32-bit float samples, one channel, 16 000 per second.
+using Samples = std::vector<float>;
+
+/// Cuts one continuous recording, fed in small chunks, into speech pieces of a few seconds: a
+/// piece ends in the middle of a pause of at least half a second, or, after 8 s without one, at the
+/// quietest moment of the last 3 s. Pieces no louder than the recording's adaptive threshold are
+/// dropped and counted. Pure computation; one caller at a time; one recording per cutter.
+class PauseCutter {
+public:
+    static constexpr int frame = 320;    ///< samples per level frame (20 ms)
+    static constexpr int minPiece = 150; ///< frames (3.0 s)
+    static constexpr int pause = 25;     ///< frames (0.5 s)
+    static constexpr int maxPiece = 400; ///< frames (8.0 s)
+    static constexpr int lookback = 150; ///< frames (3.0 s)
+    static constexpr int quietSpan = 5;  ///< frames
+    static constexpr float minimumThreshold = 0.004f;
+    static constexpr size_t flushMinimum = 1600; ///< samples (0.1 s)
+
+    /// Appends `samples` and returns the pieces this completes, in time order (often none).
+    std::vector<Samples> feed(const Samples& samples);
+
+    /// Ends the recording: the remaining audio as at most one piece.
+    std::vector<Samples> flush();
+
+    /// The current loudness threshold, from every frame level heard so far (at least 0.004).
+    float threshold() const;
+
+    /// Pieces discarded by the loudness test so far; the owner may reset it.
+    int dropped = 0;
+
+private:
+    /// The frame at which to cut `buffer`, or 0 when no cut applies yet.
+    size_t cutPoint(float limit) const;
+    std::vector<Samples> keep(std::vector<Samples> pieces);
+
+    Samples buffer;
+    std::vector<float> levels;
+    std::vector<float> history;
+};
+
+/// One dictation from key press to raw text. Cuts the fed audio with its own PauseCutter and has
+/// every piece recognised on the recogniser's serial queue while the user still speaks; the texts
+/// stay in speaking order because that one queue runs everything. `feed`, `finish` and `cancel`
+/// are called from one thread (the audio queue), never at the same time.
+class DictationSession {
+public:
+    /// Schedules the warm-up decode of 0.5 s of silence on the recogniser's queue.
+    explicit DictationSession(std::shared_ptr<Recognizer> engine);
+    DictationSession(const DictationSession&) = delete;
+    DictationSession& operator=(const DictationSession&) = delete;
+
+    /// Takes one captured chunk; pieces it completes are queued for recognition.
+    void feed(const Samples& samples);
+
+    /// Ends the dictation. `completion` is called exactly once, on the recogniser's queue, with the
+    /// pieces' texts joined (empty after a cancel), once every earlier piece has been decoded.
+    void finish(std::function<void(std::string)> completion);
+
+    /// Abandons the dictation: pieces queued after this are not decoded.
+    void cancel();
+
+    /// Seconds of audio fed so far. Touched only by the caller's thread.
+    double seconds = 0;
+
+    /// 8000 zero samples, decoded at the start of every session to wake the recogniser.
+    static const Samples& warmUp();
+
+private:
+    // Lives as long as the last block that refers to it; touched only on the recogniser's queue.
+    struct Shared {
+        std::shared_ptr<Recognizer> engine;
+        std::vector<std::string> texts;
+        bool cancelled = false;
+    };
+    void recognise(Samples piece);
+
+    std::shared_ptr<Shared> shared;
+    PauseCutter cutter;
+};
+
+} // namespace speech

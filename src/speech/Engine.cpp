@@ -1,0 +1,243 @@
+#include "speech/Engine.h"
+
+#include "core/AtomicFile.h"
+#include "speech/ModelFiles.h"
+#include "speech/SherpaOnnx.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace speech {
+
+namespace {
+
+constexpr int32_t sampleRate = 16000;
+
+std::string readAll(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+/// The bpe vocabulary path, first match wins; "" when there is none and none can be made.
+std::string findBpeVocab(const std::filesystem::path& termsFile, const std::vector<std::string>& tokens) {
+    std::error_code error;
+    if (auto bundled = Engine::bundledBpeVocab(); std::filesystem::is_regular_file(bundled, error)) {
+        return bundled.string();
+    }
+    if (const char* fromEnvironment = std::getenv("RUVEX_VOICE_BPE_VOCAB")) {
+        return fromEnvironment;
+    }
+    // Nothing ships one for the downloaded model: derive it from the model's own token table.
+    auto made = termsFile.parent_path() / "bpe.vocab";
+    if (!core::writeAtomically(made, ModelFiles::bpeVocabFor(tokens))) {
+        return "";
+    }
+    return made.string();
+}
+
+/// Writes the terms the model can spell beside the terms file; nothing when none is left.
+std::optional<std::filesystem::path> writeSpellableTerms(const std::filesystem::path& termsFile,
+                                                         const std::vector<std::string>& tokens,
+                                                         const std::filesystem::path& bpeVocab) {
+    auto vocabPieces = ModelFiles::readBpePieces(bpeVocab);
+    if (!vocabPieces) {
+        return std::nullopt;
+    }
+    // The encoder segments with the vocabulary, then looks every piece up in the token table.
+    std::vector<std::string> pieces;
+    for (const auto& piece : *vocabPieces) {
+        if (piece != "<blk>" && std::find(tokens.begin(), tokens.end(), piece) != tokens.end()) {
+            pieces.push_back(piece);
+        }
+    }
+    auto kept = ModelFiles::spellableTerms(readAll(termsFile), pieces);
+    if (kept.empty()) {
+        return std::nullopt;
+    }
+    std::string text;
+    for (const auto& term : kept) {
+        text += term + "\n";
+    }
+    auto filtered = termsFile.parent_path() / (termsFile.stem().string() + ".hotwords.txt");
+    if (!core::writeAtomically(filtered, text)) {
+        return std::nullopt;
+    }
+    return filtered;
+}
+
+bool isSpace(char32_t c) {
+    switch (c) {
+    case U' ':
+    case U'\t':
+    case U'\n':
+    case U'\v':
+    case U'\f':
+    case U'\r':
+    case 0x85:
+    case 0xA0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
+        return true;
+    default:
+        return c >= 0x2000 && c <= 0x200A;
+    }
+}
+
+/// Decodes the UTF-8 character starting at `at`; its length goes to `length` (1 for a stray byte).
+char32_t decodeAt(const std::string& text, size_t at, size_t& length) {
+    auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    unsigned char lead = byte(at);
+    size_t count = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
+    if (count == 0 || at + count > text.size()) {
+        length = 1;
+        return 0xFFFD;
+    }
+    char32_t value = count == 1 ? lead : lead & (0x7F >> count);
+    for (size_t i = 1; i < count; ++i) {
+        value = (value << 6) | (byte(at + i) & 0x3F);
+    }
+    length = count;
+    return value;
+}
+
+} // namespace
+
+Engine::Failure::Failure(Case which) : std::runtime_error("Модель речи не загрузилась"), which(which) {}
+
+std::filesystem::path Engine::bundledBpeVocab() {
+    std::error_code error;
+    auto program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) {
+        return {};
+    }
+    return program.parent_path().parent_path() / "share" / "ruvex-voice" / "bpe.vocab";
+}
+
+Engine::Engine(std::filesystem::path modelDirectory, std::optional<std::filesystem::path> terms, float termScore,
+               int threads)
+    : serialQueue(std::make_unique<core::SerialQueue>("ruvex.voice.engine")) {
+    const std::string directory = modelDirectory.string();
+    const std::string tokensPath = directory + "/tokens.txt";
+    const std::string encoder = directory + "/encoder.int8.onnx";
+    const std::string decoder = directory + "/decoder.onnx";
+    const std::string joiner = directory + "/joiner.onnx";
+
+    // The library ends the process on damaged files instead of failing; refuse them first.
+    auto tokens = ModelFiles::readTokens(tokensPath);
+    auto encoderMetadata = ModelFiles::readOnnxMetadata(encoder);
+    if (!tokens || !encoderMetadata || !ModelFiles::encoderFits(*encoderMetadata, tokens->size()) ||
+        !ModelFiles::looksLikeOnnx(decoder) || !ModelFiles::looksLikeOnnx(joiner)) {
+        throw Failure(Failure::load);
+    }
+
+    std::string bpeVocab;
+    std::string hotwords;
+    if (terms) {
+        bpeVocab = findBpeVocab(*terms, *tokens);
+        if (!bpeVocab.empty()) {
+            if (!ModelFiles::isValidBpeVocab(bpeVocab)) {
+                throw Failure(Failure::load);
+            }
+            if (auto spellable = writeSpellableTerms(*terms, *tokens, bpeVocab)) {
+                hotwords = spellable->string();
+            }
+        }
+    }
+    termsActive = !hotwords.empty();
+
+    SherpaOnnxOfflineRecognizerConfig config;
+    std::memset(&config, 0, sizeof config);
+    config.feat_config.sample_rate = sampleRate;
+    config.feat_config.feature_dim = 64;
+    config.model_config.transducer.encoder = encoder.c_str();
+    config.model_config.transducer.decoder = decoder.c_str();
+    config.model_config.transducer.joiner = joiner.c_str();
+    config.model_config.tokens = tokensPath.c_str();
+    config.model_config.num_threads = threads;
+    config.model_config.provider = "cpu";
+    config.model_config.debug = 0;
+    config.model_config.model_type = "nemo_transducer";
+    config.model_config.modeling_unit = termsActive ? "bpe" : "cjkchar";
+    config.model_config.bpe_vocab = termsActive ? bpeVocab.c_str() : "";
+    config.lm_config.model = "";
+    config.lm_config.scale = 1.0f;
+    config.decoding_method = termsActive ? "modified_beam_search" : "greedy_search";
+    config.max_active_paths = 4;
+    config.hotwords_file = termsActive ? hotwords.c_str() : "";
+    config.hotwords_score = termScore;
+    config.rule_fsts = "";
+    config.rule_fars = "";
+    config.blank_penalty = 0.0f;
+
+    try {
+        recognizer = SherpaOnnxCreateOfflineRecognizer(&config);
+    } catch (const std::exception&) {
+        // ONNX Runtime's load errors unwind through the C function; a model that will not load
+        // must not take the program down.
+        recognizer = nullptr;
+    }
+    if (recognizer == nullptr) {
+        throw Failure(Failure::load);
+    }
+}
+
+Engine::~Engine() {
+    // Let queued recognition finish while the recogniser still exists.
+    serialQueue.reset();
+    SherpaOnnxDestroyOfflineRecognizer(recognizer);
+}
+
+std::string Engine::transcribe(const std::vector<float>& samples) {
+    if (samples.empty() || samples.size() > static_cast<size_t>(INT32_MAX)) {
+        return "";
+    }
+    const SherpaOnnxOfflineStream* stream = SherpaOnnxCreateOfflineStream(recognizer);
+    if (stream == nullptr) {
+        return "";
+    }
+    SherpaOnnxAcceptWaveformOffline(stream, sampleRate, samples.data(), static_cast<int32_t>(samples.size()));
+    SherpaOnnxDecodeOfflineStream(recognizer, stream);
+    const SherpaOnnxOfflineRecognizerResult* result = SherpaOnnxGetOfflineStreamResult(stream);
+    std::string text;
+    if (result != nullptr && result->text != nullptr) {
+        text = trimmed(result->text);
+    }
+    SherpaOnnxDestroyOfflineRecognizerResult(result);
+    SherpaOnnxDestroyOfflineStream(stream);
+    return text;
+}
+
+std::string trimmed(const std::string& text) {
+    size_t begin = 0;
+    while (begin < text.size()) {
+        size_t length = 0;
+        if (!isSpace(decodeAt(text, begin, length))) {
+            break;
+        }
+        begin += length;
+    }
+    size_t end = begin;
+    for (size_t at = begin; at < text.size();) {
+        size_t length = 0;
+        bool space = isSpace(decodeAt(text, at, length));
+        at += length;
+        if (!space) {
+            end = at;
+        }
+    }
+    return text.substr(begin, end - begin);
+}
+
+} // namespace speech

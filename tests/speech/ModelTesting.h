@@ -1,0 +1,75 @@
+#pragma once
+
+#include "speech/Engine.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace modeltesting {
+
+/// Sets or unsets an environment variable for the life of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, std::optional<std::string> value) : name(std::move(name)) {
+        if (const char* old = std::getenv(this->name.c_str())) {
+            previous = old;
+        }
+        apply(value);
+    }
+    ~ScopedEnv() { apply(previous); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    void apply(const std::optional<std::string>& value) {
+        if (value) {
+            setenv(name.c_str(), value->c_str(), 1);
+        } else {
+            unsetenv(name.c_str());
+        }
+    }
+    std::string name;
+    std::optional<std::string> previous;
+};
+
+/// Runs `body` in a forked child and returns its exit status (-1 when it died of a signal), so
+/// that a library which ends the process cannot take the test with it.
+inline int exitStatusInChild(const std::function<int()>& body) {
+    pid_t child = fork();
+    if (child == 0) {
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+/// 0 when building an engine from `model` fails with Engine::Failure, 1 when it loads, 2 for any
+/// other exception; the process may also end inside the library.
+inline int engineOutcomeInChild(const std::filesystem::path& model, std::optional<std::filesystem::path> terms = {}) {
+    return exitStatusInChild([&] {
+        try {
+            speech::Engine engine(model, terms);
+            return 1;
+        } catch (const speech::Engine::Failure& failure) {
+            return std::string(failure.what()) == "Модель речи не загрузилась" ? 0 : 3;
+        } catch (...) {
+            return 2;
+        }
+    });
+}
+
+/// Decodes on the engine's queue, as the sessions do.
+inline std::string decode(speech::Engine& engine, const std::vector<float>& samples) {
+    std::string text;
+    engine.queue().sync([&] { text = engine.transcribe(samples); });
+    return text;
+}
+
+} // namespace modeltesting
