@@ -1,0 +1,55 @@
+#pragma once
+
+#include "speech/ModelStore.h"
+#include "text/Presets.h"
+
+#include <QString>
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QMenu;
+
+namespace ui {
+
+/// The tray menu, built from scratch each time it is about to open from a snapshot of the program's
+/// state. It keeps no state of its own; what its items do belongs to the controller. Main thread only.
+class StatusMenu {
+public:
+    /// What the menu shows, read once per build.
+    struct MenuState {
+        std::string keyShort; ///< the trigger key's short name ("правый Alt")
+        bool engineLoaded = false;
+        std::optional<std::string> engineError;
+        speech::ModelStore::State model;
+        bool trusted = true;
+        bool hasKey = false;
+        text::Preset preset;
+        bool aiCleanup = true;
+        std::size_t dictionaryCount = 0;  ///< terms + replacements of the dictionary in force
+        std::vector<std::string> history; ///< newest first
+        bool loginEnabled = false;
+    };
+
+    /// What the items call.
+    struct MenuActions {
+        std::function<void()> toggleAI, toggleEnglish, editKey, openVocabulary, retryDownload, toggleLogin,
+            openOnboarding, quit;
+        /// With the chosen style's raw value.
+        std::function<void(const std::string&)> chooseStyle;
+        /// With the full, unaltered history entry.
+        std::function<void(const std::string&)> copyRecent;
+    };
+
+    /// Empties `menu` (and drops the submenus of the last build) and fills it with every item in order.
+    static void build(QMenu& menu, const MenuState& state, const MenuActions& actions);
+
+    /// A history entry as a menu title: every run of line breaks folded into one space, empty lines
+    /// dropped, and cut to 60 user-perceived characters followed by "…".
+    static QString recentTitle(const std::string& entry);
+};
+
+} // namespace ui
