@@ -2,15 +2,16 @@
 
 #include "core/MainQueue.h"
 
-#include <QObject>
-
 #include <functional>
+#include <memory>
+
+class QObject;
 
 namespace platform::qt {
 
-/// The main queue of the tray application: work runs on the Qt GUI thread, from its event loop.
-/// Callable from any thread. Work still waiting when the queue is destroyed is dropped.
-/// Create it on the GUI thread, after the QApplication.
+/// The main queue over the Qt event loop of the application's main thread; posting is safe from
+/// any thread. Create it on the main thread. Work still waiting when the queue is destroyed is
+/// dropped, so nothing runs against objects destroyed with its owner.
 class QtMainQueue : public core::MainQueue {
 public:
     QtMainQueue();
@@ -22,8 +23,8 @@ public:
     void postAfter(double seconds, std::function<void()> work) override;
 
 private:
-    /// Lives on the GUI thread; queued calls and timers bound to it die with it.
-    QObject context;
+    /// Lives on the main thread; queued calls and timers bound to it die with it.
+    std::unique_ptr<QObject> context;
 };
 
 } // namespace platform::qt

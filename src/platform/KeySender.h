@@ -1,0 +1,35 @@
+#pragma once
+
+namespace platform {
+
+/// The key combinations that paste in the focused window.
+enum class PasteShortcut {
+    controlV,      ///< almost every application
+    controlShiftV, ///< terminal emulators, where Ctrl+V goes to the program in the terminal
+    shiftInsert,   ///< xterm and urxvt, which paste the primary selection
+};
+
+/// Sends synthetic key presses to the focused window, as if typed on the keyboard.
+class KeySender {
+public:
+    /// What became of a paste shortcut.
+    enum class Result {
+        sent,             ///< sent with no other modifier held
+        sentWithModifier, ///< the user still held a modifier after the wait; sent anyway
+        failed,           ///< no keys could be sent (no display, no test extension)
+    };
+
+    KeySender() = default;
+    KeySender(const KeySender&) = delete;
+    KeySender& operator=(const KeySender&) = delete;
+    virtual ~KeySender() = default;
+
+    /// Waits, at most `modifierWaitSeconds`, for the user to let go of every modifier key (the
+    /// trigger key is one, and a held modifier turns the shortcut into another one), then presses and
+    /// releases `shortcut`. Blocks the calling thread for the wait; call on the main thread.
+    virtual Result sendPaste(PasteShortcut shortcut) = 0;
+
+    static constexpr double modifierWaitSeconds = 0.5;
+};
+
+} // namespace platform
