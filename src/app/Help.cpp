@@ -7,6 +7,8 @@ std::string helpText() {
            "\n"
            "Использование:\n"
            "  ruvex-voice                 запустить программу в системном лотке\n"
+           "  ruvex-voice --polish СТИЛИ  обработать строки со стандартного ввода в стилях:\n"
+           "                              ai, asSpoken, natural, business, friendly, en-<стиль>\n"
            "  ruvex-voice --download-model  скачать модель речи (232 МБ) и проверить её\n"
            "  ruvex-voice --transcribe [--model ПАПКА] ФАЙЛ...\n"
            "                              распознать аудиофайлы и напечатать текст\n"

@@ -1,6 +1,10 @@
 #include "app/Help.h"
+#include "core/RunLoop.h"
+#include "platform/linux/LibsecretStore.h"
 #include "speech/DownloadCommand.h"
 #include "speech/TranscribeCommand.h"
+#include "text/Keychain.h"
+#include "text/PolishCheck.h"
 
 #include <cstdio>
 #include <iostream>
@@ -11,6 +15,12 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv, argv + argc);
     if (args.size() >= 2 && (args[1] == "--help" || args[1] == "-h")) {
         std::fputs(app::helpText().c_str(), stdout);
+        return 0;
+    }
+    text::Keychain::useStore(platform::lnx::makeSecretStore());
+    if (args.size() >= 2 && args[1] == "--polish") {
+        core::RunLoop loop;
+        text::PolishCheck::run(loop, std::vector<std::string>(args.begin() + 2, args.end()));
         return 0;
     }
     if (args.size() >= 2 && args[1] == "--download-model") {

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "core/RunLoop.h"
+#include "text/Presets.h"
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace text {
+
+/// The command-line mode `ruvex-voice --polish ARGS...`: polishes each line of standard input
+/// under the presets named by the arguments and prints every result with its time and whether
+/// the AI rewrite was left out. Runs on the thread that owns `loop`, which it turns while it waits.
+class PolishCheck {
+public:
+    /// One accepted argument.
+    struct Configuration {
+        std::string name; ///< the argument, used as the label
+        Preset preset;
+        bool useAI = false;
+    };
+
+    PolishCheck() = delete;
+
+    /// The configuration an argument names: "ai", a style's raw value, or "en-" and a style's raw
+    /// value; nothing for anything else.
+    static std::optional<Configuration> configuration(const std::string& argument);
+
+    /// Runs the check on standard input and output; returns at the end of the input, or at once
+    /// when no AI key is stored.
+    static void run(core::RunLoop& loop, const std::vector<std::string>& arguments);
+
+    /// The same on the given streams.
+    static void run(core::RunLoop& loop, const std::vector<std::string>& arguments, std::istream& in,
+                    std::ostream& out);
+};
+
+} // namespace text

@@ -1,0 +1,146 @@
+#include "text/PolishCheck.h"
+
+#include "fakes/MemorySecretStore.h"
+#include "support/ChatServer.h"
+#include "text/Keychain.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <regex>
+#include <sstream>
+
+namespace {
+
+using testsupport::ChatServer;
+using text::Keychain;
+using text::PolishCheck;
+using text::Style;
+
+/// Each output line with the elapsed time replaced by "T", which is the only part that varies.
+std::vector<std::string> linesOf(const std::string& output) {
+    static const std::regex seconds(R"(^(  \S+) \d+\.\d с)");
+    std::vector<std::string> lines;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(std::regex_replace(line, seconds, "$1 T с"));
+    }
+    return lines;
+}
+
+class PolishCheckTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        store->put("app.ruvex.voice", "deepseek", "sk-check");
+        Keychain::useStore(store);
+        setenv("RUVEX_VOICE_AI_URL", server.url().c_str(), 1);
+    }
+    void TearDown() override {
+        Keychain::useStore(nullptr);
+        unsetenv("RUVEX_VOICE_AI_URL");
+    }
+
+    std::vector<std::string> run(const std::vector<std::string>& arguments, const std::string& input) {
+        std::istringstream in(input);
+        std::ostringstream out;
+        PolishCheck::run(loop, arguments, in, out);
+        return linesOf(out.str());
+    }
+
+    core::RunLoop loop;
+    ChatServer server;
+    std::shared_ptr<fakes::MemorySecretStore> store = std::make_shared<fakes::MemorySecretStore>();
+};
+
+TEST_F(PolishCheckTest, PrintsEveryConfigurationInArgumentOrder) {
+    server.setRespond([](const httplib::Request& request, httplib::Response& response) {
+        auto body = nlohmann::json::parse(request.body);
+        // Say which prompt and temperature came, so that the output shows the preset used.
+        std::string prompt = body["messages"][0]["content"];
+        std::string kind = prompt.rfind("Inside", 0) == 0 ? "EN" : prompt.rfind("Ты", 0) == 0 ? "правка" : "RU";
+        response.set_content(ChatServer::body(kind + " " + body["temperature"].dump() + "\nвторой абзац, длиннее"),
+                             "application/json");
+    });
+    auto lines = run({"natural", "en-ai", "Natural", "en-business", "ai", "bogus", "natural"},
+                     "  ну, давай завтра\t\n \t \n\nКупи три нет четыре.\n");
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "« ну, давай завтра",
+                         "  natural T с: RU 0.3",
+                         "второй абзац, длиннее",
+                         "  en-business T с: EN 1.0",
+                         "второй абзац, длиннее",
+                         "  ai T с: Давай завтра",
+                         "  natural T с: RU 0.3",
+                         "второй абзац, длиннее",
+                         "« Купи три нет четыре.",
+                         "  natural T с: RU 0.3",
+                         "второй абзац, длиннее",
+                         "  en-business T с: EN 1.0",
+                         "второй абзац, длиннее",
+                         // The correction's answer is longer than allowed: the local text stays.
+                         "  ai T с: Купи три нет четыре.",
+                         "  natural T с: RU 0.3",
+                         "второй абзац, длиннее",
+                     }));
+    // Five rewrites and one correction reached the service; "ai" without a self-correction did not.
+    EXPECT_EQ(server.requests().size(), 7u);
+}
+
+TEST_F(PolishCheckTest, MarksLocalResultsWhenTheServiceIsUnreachable) {
+    setenv("RUVEX_VOICE_AI_URL", testsupport::unreachableURL().c_str(), 1);
+    auto lines = run({"asSpoken", "natural", "en-asSpoken", "ai"}, "ну, давай завтра\nдо пятницы, нет, до четверга\n");
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "« ну, давай завтра",
+                         "  asSpoken T с: Давай завтра",
+                         "  natural T с [локально]: Давай завтра",
+                         "  en-asSpoken T с [локально]: Давай завтра",
+                         "  ai T с: Давай завтра",
+                         "« до пятницы, нет, до четверга",
+                         "  asSpoken T с: До пятницы, нет, до четверга",
+                         "  natural T с [локально]: До пятницы, нет, до четверга",
+                         "  en-asSpoken T с [локально]: До пятницы, нет, до четверга",
+                         "  ai T с: До пятницы, нет, до четверга",
+                     }));
+}
+
+TEST_F(PolishCheckTest, TimeHasOneDecimalWithAPeriod) {
+    std::istringstream in("ну, давай завтра\n");
+    std::ostringstream out;
+    PolishCheck::run(loop, {"asSpoken"}, in, out);
+    EXPECT_TRUE(std::regex_search(out.str(), std::regex("\n  asSpoken [0-9]+\\.[0-9] с: Давай завтра\n$")))
+        << out.str();
+}
+
+TEST_F(PolishCheckTest, WithoutAKeyNothingIsRead) {
+    Keychain::setAiKey(std::nullopt);
+    std::istringstream in("ну, давай завтра\n");
+    std::ostringstream out;
+    PolishCheck::run(loop, {"natural"}, in, out);
+    EXPECT_EQ(out.str(), "Нет ключа ИИ\n");
+    EXPECT_EQ(in.tellg(), 0);
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(PolishCheckTest, WithoutValidArgumentsLinesAreOnlyEchoed) {
+    EXPECT_EQ(run({"Natural", "en-ai", "EN-natural"}, "раз\n\nдва"), (std::vector<std::string>{"« раз", "« два"}));
+    EXPECT_EQ(run({}, "   \n\t\n"), std::vector<std::string>{});
+}
+
+TEST(PolishCheckArguments, MapToPresets) {
+    auto ai = PolishCheck::configuration("ai");
+    ASSERT_TRUE(ai);
+    EXPECT_EQ(ai->preset, (text::Preset{Style::asSpoken, false}));
+    EXPECT_TRUE(ai->useAI);
+    auto english = PolishCheck::configuration("en-friendly");
+    ASSERT_TRUE(english);
+    EXPECT_EQ(english->name, "en-friendly");
+    EXPECT_EQ(english->preset, (text::Preset{Style::friendly, true}));
+    EXPECT_FALSE(english->useAI);
+    EXPECT_EQ(PolishCheck::configuration("business")->preset, (text::Preset{Style::business, false}));
+    EXPECT_FALSE(PolishCheck::configuration("en-"));
+    EXPECT_FALSE(PolishCheck::configuration("en-ai"));
+    EXPECT_FALSE(PolishCheck::configuration("Natural"));
+    EXPECT_FALSE(PolishCheck::configuration(""));
+}
+
+} // namespace
