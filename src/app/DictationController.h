@@ -49,6 +49,9 @@ public:
     /// The model store changed state.
     void modelStateChanged(const ModelStatus& state);
 
+    /// Called on the main thread after each engine load, with whether it succeeded.
+    std::function<void(bool loaded)> onEngineLoaded;
+
     double minimumHold = 0.3;
     double maximumHold = 180.0;
     /// How long after the press the pill starts listening, so that a tap never shows it.

@@ -45,6 +45,8 @@ void DictationController::engineLoaded(std::shared_ptr<Recogniser> loaded, std::
         // A failed reload keeps the engine that works.
         engineError = std::move(error);
     }
+    if (onEngineLoaded)
+        onEngineLoaded(engineError == std::nullopt);
 }
 
 void DictationController::dictionarySaved(const std::string& text) {

@@ -15,7 +15,10 @@ std::string helpText() {
            "  ruvex-voice --help          эта справка\n"
            "\n"
            "Переменные окружения:\n"
-           "  RUVEX_VOICE_MODEL_URL       адрес зеркала с файлами модели речи вместо huggingface.co\n";
+           "  RUVEX_VOICE_MODEL_URL       адрес зеркала с файлами модели речи вместо huggingface.co\n"
+           "  RUVEX_VOICE_MODEL_DIR       своя папка с моделью речи (tokens.txt, encoder.int8.onnx,\n"
+           "                              decoder.onnx, joiner.onnx): берется как есть, без скачивания\n"
+           "                              и без проверки контрольных сумм\n";
 }
 
 } // namespace app

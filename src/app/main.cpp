@@ -1,4 +1,5 @@
 #include "app/Help.h"
+#include "app/TrayApplication.h"
 #include "core/RunLoop.h"
 #include "platform/linux/LibsecretStore.h"
 #include "speech/DownloadCommand.h"
@@ -29,7 +30,5 @@ int main(int argc, char** argv) {
     if (args.size() >= 2 && args[1] == "--transcribe") {
         return speech::TranscribeCommand::run({args.begin() + 2, args.end()}, std::cout, std::cerr);
     }
-    // The tray application comes with the desktop layer; until then the program explains itself.
-    std::fputs(app::helpText().c_str(), stdout);
-    return 0;
+    return app::runTrayApplication(argc, argv);
 }

@@ -1,0 +1,116 @@
+#include "app/AppDelegate.h"
+
+#include "app/Adapters.h"
+#include "app/Output.h"
+#include "core/Defaults.h"
+#include "platform/linux/PulseAudioSource.h"
+#include "platform/x11/X11Trust.h"
+#include "platform/x11/XInputKeyMonitor.h"
+#include "speech/Recorder.h"
+#include "text/Keychain.h"
+#include "text/Polisher.h"
+
+#include <QApplication>
+
+namespace app {
+
+AppDelegate::AppDelegate(core::MainQueue& main)
+    : main(main), trust(std::make_unique<platform::x11::X11Trust>()),
+      hotkey(std::make_unique<platform::x11::XInputKeyMonitor>(main)),
+      overlayPort(std::make_unique<OverlayAdapter>(overlay)), models(makeModels(main)),
+      output(std::make_unique<Output>(main)) {
+    DictationServices services;
+    services.overlay = overlayPort.get();
+    services.models = models.get();
+    services.setGlyph = [this](bool recording) { tray.setRecording(recording); };
+    services.makeRecorder = [this]() -> std::unique_ptr<RecorderPort> {
+        return std::make_unique<RecorderAdapter>(
+            std::make_unique<speech::Recorder>(this->main, std::make_unique<platform::lnx::PulseAudioSource>()));
+    };
+    services.polish = [queue = &main](std::string text, text::Preset preset, bool useAI, text::Vocabulary vocabulary,
+                                      PolishCompletion completion) {
+        text::Polisher::polish(*queue, text, preset, useAI, vocabulary, std::move(completion));
+    };
+    services.rewriteTimeout = text::Polisher::rewriteTimeout;
+    services.insert = [this](const std::string& text) { output->insert(text); };
+    services.hasAIKey = [] { return text::Keychain::aiKey().has_value(); };
+    services.savedPreset = [] { return text::Preset::saved(); };
+    services.buildEngine = &buildEngine;
+    services.background = [this](std::function<void()> work) { loading.post(std::move(work)); };
+    controller = DictationController::make(main, clock, core::Defaults::standard(), std::move(services));
+    controller->onEngineLoaded = [this](bool loaded) {
+        testLog(loaded ? "engine loaded" : "engine failed: " + controller->engineError.value_or(""));
+    };
+
+    trustTimer.setInterval(1500);
+    QObject::connect(&trustTimer, &QTimer::timeout, [this] {
+        if (!trust->isTrusted())
+            return;
+        trustTimer.stop();
+        hotkey.start();
+        overlayPort->flash("Готово: держите " + std::string(TriggerKey::saved().shortName()) + " и говорите", 3.5);
+    });
+}
+
+AppDelegate::~AppDelegate() = default;
+
+bool AppDelegate::onboardingDone() {
+    return core::Defaults::standard().boolean("onboardingDone").value_or(false);
+}
+
+void AppDelegate::launch() {
+    // The edit-only menu belongs to each window on Linux; the windows install their own.
+    // The key store caches the key on its first read; reading it here, off the GUI thread, keeps a
+    // slow secret service from delaying the first dictation's result.
+    loading.post([] { (void)text::Keychain::aiKey(); });
+
+    std::weak_ptr<DictationController> weak = controller;
+    vocabularyWindow.onSave = [weak](const std::string& text) {
+        if (auto dictation = weak.lock())
+            dictation->dictionarySaved(text);
+    };
+
+    tray.onMenu = [this](QMenu& menu) { buildMenu(menu); };
+    tray.show();
+
+    hotkey.onPress = [weak] {
+        if (auto dictation = weak.lock())
+            dictation->pressed();
+    };
+    hotkey.onRelease = [weak] {
+        if (auto dictation = weak.lock())
+            dictation->released();
+    };
+    hotkey.onInterrupt = [weak] {
+        if (auto dictation = weak.lock())
+            dictation->cancel();
+    };
+
+    if (trust->isTrusted())
+        hotkey.start();
+    else
+        waitForTrust();
+
+    models->onChange = [weak](const ModelStatus& state) {
+        if (auto dictation = weak.lock())
+            dictation->modelStateChanged(state);
+    };
+    if (!models->isReady()) {
+        if (onboardingDone())
+            overlayPort->flash("Скачиваю модель речи, 232 МБ. Один раз.", 4.0);
+        models->download();
+    } else {
+        controller->loadEngine(false);
+    }
+}
+
+void AppDelegate::waitForTrust() {
+    trustTimer.stop();
+    trustTimer.start();
+}
+
+void AppDelegate::quit() {
+    QApplication::quit();
+}
+
+} // namespace app

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "app/DictationController.h"
+#include "app/Hotkey.h"
+#include "app/Tray.h"
+#include "core/Clock.h"
+#include "core/MainQueue.h"
+#include "core/SerialQueue.h"
+#include "platform/Trust.h"
+#include "ui/Overlay.h"
+#include "ui/VocabularyWindow.h"
+
+#include <QTimer>
+
+#include <memory>
+
+namespace app {
+
+class OverlayAdapter;
+class Output;
+
+/// The tray application: owns every long-lived object (the hotkey, the pill, the model, the windows,
+/// the tray item, the dictation controller), wires their callbacks at launch and starts the
+/// keyboard monitor, the model download or the engine load. Main thread only; create it after the
+/// QApplication and destroy it before.
+class AppDelegate {
+public:
+    /// `main` must outlive the delegate and every request it starts (the program never frees it).
+    explicit AppDelegate(core::MainQueue& main);
+    ~AppDelegate();
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    /// Everything that happens once at start, in order.
+    void launch();
+    /// (Re)starts the 1.5 s poll for the keyboard permission.
+    void waitForTrust();
+    /// Ends the program.
+    void quit();
+
+    DictationController& dictation() { return *controller; }
+
+private:
+    /// Fills the tray menu as it opens.
+    void buildMenu(QMenu& menu);
+    /// Whether the first-run window has been completed.
+    static bool onboardingDone();
+
+    core::MainQueue& main;
+    core::SystemClock clock;
+    std::unique_ptr<platform::Trust> trust;
+    Hotkey hotkey;
+    ui::Overlay overlay;
+    std::unique_ptr<OverlayAdapter> overlayPort;
+    std::unique_ptr<ModelPort> models;
+    ui::VocabularyWindow vocabularyWindow;
+    Tray tray;
+    std::unique_ptr<Output> output;
+    std::shared_ptr<DictationController> controller;
+    QTimer trustTimer;
+    // Declared last so that it is joined first: its work reads the model store and posts to `main`.
+    core::SerialQueue loading{"ruvex.voice.load"};
+};
+
+} // namespace app
