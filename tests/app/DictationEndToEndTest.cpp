@@ -1,0 +1,96 @@
+// The real program on the test desktop: the trigger key through XTest, speech (the synthetic tone
+// model's alphabet) through the virtual microphone, the text into a Qt line edit.
+#include "Tones.h"
+#include "TrayProgram.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string firstPiece = "съешь же ещё этих мягких";
+const std::string secondPiece = "французских булок да выпей чаю";
+
+/// Two pieces of speech with a pause between them long enough to be cut there, as the WAV to play.
+std::filesystem::path twoPieces(const testsupport::TempDir& dir) {
+    tones::Samples audio = tones::phrase(firstPiece);
+    tones::append(audio, tones::silence(1.0));
+    tones::append(audio, tones::phrase(secondPiece));
+    tones::append(audio, tones::silence(0.5));
+    auto file = dir / "speech.wav";
+    tones::writeWav(file, audio);
+    return file;
+}
+
+/// The trigger down and up again at once, from one XTest client.
+void tap() {
+    desktop::runTool("xdotool", {"keydown", "108", "keyup", "108"});
+}
+
+std::optional<std::string> clipboardText() {
+    return desktop::selectionTarget("UTF8_STRING");
+}
+
+class DictationEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (auto missing = desktop::missingDisplay())
+            GTEST_SKIP() << *missing;
+        if (auto missing = desktop::missingAccessibilityBus())
+            GTEST_SKIP() << *missing;
+        if (!std::getenv("PULSE_SERVER"))
+            GTEST_SKIP() << "no sound server (run under scripts/rig.sh)";
+    }
+    testsupport::TempDir dir;
+};
+
+} // namespace
+
+TEST_F(DictationEndToEnd, SpokenPiecesArriveInTheFocusedFieldAndTheClipboardIsKept) {
+    TrayProgram tray(tones::modelDirectory());
+    ASSERT_TRUE(tray.waitForLine("engine loaded")) << "the engine did not load";
+    desktop::TextTarget target;
+    target.setText("Слово");
+    QGuiApplication::clipboard()->setText(QStringLiteral("прежнее"));
+    ASSERT_TRUE(desktop::pumpUntil([] { return clipboardText() == "прежнее"; }));
+
+    ASSERT_TRUE(tray.dictate(twoPieces(dir)));
+    const std::string expected = "Слово Съешь же ещё этих мягких французских булок да выпей чаю";
+    EXPECT_EQ(target.waitForText(expected, 30), expected);
+    // The user's clipboard is put back after the paste.
+    EXPECT_TRUE(desktop::pumpUntil([] { return clipboardText() == "прежнее"; }, 10)) << clipboardText().value_or("");
+
+    // A tap shorter than the minimum hold inserts nothing and says nothing.
+    const std::size_t before = tray.lines().size();
+    tap();
+    // A second, longer hold proves the tap has been handled; it too inserts nothing (only silence).
+    ASSERT_TRUE(tones::writeWav(dir / "quiet.wav", tones::silence(0.5)));
+    ASSERT_TRUE(tray.dictate(dir / "quiet.wav"));
+    ASSERT_TRUE(tray.waitForLine("flash Не расслышал", before));
+    auto lines = tray.lines();
+    const std::vector<std::string> after(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end());
+    EXPECT_EQ(after, (std::vector<std::string>{"hide", "listening", "thinking", "flash Не расслышал"}));
+    EXPECT_EQ(target.waitForText(expected, 1), expected);
+}
+
+TEST_F(DictationEndToEnd, ASavedReplacementAppliesToTheNextDictation) {
+    TrayProgram tray(tones::modelDirectory(), "мягких → свежих\n");
+    ASSERT_TRUE(tray.waitForLine("engine loaded"));
+    desktop::TextTarget target;
+    ASSERT_TRUE(tray.dictate(twoPieces(dir)));
+    const std::string expected = "Съешь же ещё этих свежих французских булок да выпей чаю";
+    EXPECT_EQ(target.waitForText(expected, 30), expected);
+}
+
+TEST_F(DictationEndToEnd, ADamagedModelLeavesTheProgramRunningAndSaysSo) {
+    tones::copyModel(dir / "model");
+    testsupport::writeFile(dir / "model" / "encoder.int8.onnx", "not a model");
+    TrayProgram tray(dir / "model");
+    ASSERT_TRUE(tray.waitForLine("engine failed: Модель речи не загрузилась"));
+    const std::size_t before = tray.lines().size();
+    tap();
+    EXPECT_TRUE(tray.waitForLine("flash Модель речи не загрузилась", before));
+    EXPECT_FALSE(tray.program().finished());
+}
