@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <numeric>
@@ -30,7 +31,7 @@ public:
             startBytes = bytes;
         }
         int percent = static_cast<int>(std::floor(fraction * 100));
-        std::string amount = std::to_string(bytes / 1000000) + " из " + std::to_string(megabytes(total)) + " МБ";
+        std::string amount = std::to_string(megabytes(bytes)) + " из " + std::to_string(megabytes(total)) + " МБ";
         if (terminal) {
             std::string line = bar(fraction) + " " + pad(std::to_string(percent) + "%", 4) + "  " + amount;
             double elapsed = now - startTime;

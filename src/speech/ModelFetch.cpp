@@ -21,7 +21,7 @@ namespace {
 class TemporaryFile {
 public:
     TemporaryFile(const std::filesystem::path& directory, const std::string& name)
-        : path((directory / ("." + name + ".part-XXXXXX")).string()) {
+        : path((directory / (partialFilePrefix(name) + "XXXXXX")).string()) {
         fd = ::mkstemp(path.data());
         error = fd < 0 ? errno : 0;
     }
@@ -161,34 +161,30 @@ struct CurlFree {
 
 } // namespace
 
+std::string partialFilePrefix(const std::string& name) {
+    return "." + name + ".part-";
+}
+
 std::string damageMessage(const std::string& name) {
     return "файл " + name + " пришел поврежденным";
 }
 
-std::optional<std::string> fetchModelFile(const FetchRequest& request,
-                                          const std::function<void(std::int64_t)>& progress,
-                                          const std::atomic<bool>& cancelled) {
+namespace {
+
+/// Runs the HTTP transfer of `request` into `temporary`. None when a body of status 200 and at
+/// most the table size arrived whole, else the failure message.
+std::optional<std::string> transfer(const FetchRequest& request, TemporaryFile& temporary,
+                                    const std::function<void(std::int64_t)>& progress,
+                                    const std::atomic<bool>& cancelled) {
     static std::once_flag initialised;
     std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-
-    const auto& file = request.file;
-    TemporaryFile temporary(request.directory, file.name);
-    if (temporary.error != 0) {
-        return fileErrorMessage(temporary.error);
-    }
     std::unique_ptr<CURL, CurlFree> curl(curl_easy_init());
     if (!curl) {
         return "ошибка сети: не удалось начать загрузку";
     }
-    Sink sink;
-    sink.curl = curl.get();
-    sink.fd = temporary.fd;
-    sink.limit = file.size;
-    sink.progress = &progress;
-    sink.cancelled = &cancelled;
-    char detail[CURL_ERROR_SIZE] = "";
-
     CURL* handle = curl.get();
+    Sink sink{handle, temporary.fd, request.file.size, 0, false, false, 0, &progress, &cancelled};
+    char detail[CURL_ERROR_SIZE] = "";
     curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -215,7 +211,7 @@ std::optional<std::string> fetchModelFile(const FetchRequest& request,
         return "загрузка отменена";
     }
     if (sink.badStatus || sink.oversize) {
-        return damageMessage(file.name);
+        return damageMessage(request.file.name);
     }
     if (result != CURLE_OK) {
         if (result == CURLE_WRITE_ERROR && sink.writeError != 0) {
@@ -226,8 +222,14 @@ std::optional<std::string> fetchModelFile(const FetchRequest& request,
     long status = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     if (status != 200) {
-        return damageMessage(file.name);
+        return damageMessage(request.file.name);
     }
+    return std::nullopt;
+}
+
+/// Checks the size and digest of the fetched file and moves it into place. None on success.
+std::optional<std::string> place(const FetchRequest& request, TemporaryFile& temporary) {
+    const auto& file = request.file;
     struct stat info {};
     if (::fstat(temporary.fd, &info) != 0 || info.st_size != file.size) {
         return damageMessage(file.name);
@@ -243,14 +245,31 @@ std::optional<std::string> fetchModelFile(const FetchRequest& request,
     if (!digest || *digest != file.sha256) {
         return damageMessage(file.name);
     }
-    auto destination = request.directory / file.name;
-    if (int error = temporary.moveTo(destination); error != 0) {
+    if (int error = temporary.moveTo(request.directory / file.name); error != 0) {
         return fileErrorMessage(error);
     }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string> fetchModelFile(const FetchRequest& request,
+                                          const std::function<void(std::int64_t)>& progress,
+                                          const std::atomic<bool>& cancelled) {
+    TemporaryFile temporary(request.directory, request.file.name);
+    if (temporary.error != 0) {
+        return fileErrorMessage(temporary.error);
+    }
+    if (auto failure = transfer(request, temporary, progress, cancelled)) {
+        return failure;
+    }
+    if (auto failure = place(request, temporary)) {
+        return failure;
+    }
     // Recorded so that the first verification after the download does not hash the file again.
-    if (auto stamp = FileStamp::of(destination)) {
+    if (auto stamp = FileStamp::of(request.directory / request.file.name)) {
         ModelStamps stamps(request.directory);
-        stamps.record(file, *stamp);
+        stamps.record(request.file, *stamp);
         stamps.save();
     }
     return std::nullopt;

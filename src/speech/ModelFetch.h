@@ -29,6 +29,9 @@ std::optional<std::string> fetchModelFile(const FetchRequest& request,
                                           const std::function<void(std::int64_t written)>& progress,
                                           const std::atomic<bool>& cancelled);
 
+/// How the name of a partial download of the file called `name` begins.
+std::string partialFilePrefix(const std::string& name);
+
 /// The damage message for the file called `name`: bad status, size or digest.
 std::string damageMessage(const std::string& name);
 

@@ -108,6 +108,7 @@ void ModelStore::download() {
     // An error is left to the transfer, which then fails with a message the user can read.
     std::error_code ignored;
     std::filesystem::create_directories(directory, ignored);
+    removeLeftovers();
     current.pending.clear();
     std::int64_t pendingBytes = 0;
     for (const auto& file : table) {
@@ -119,6 +120,22 @@ void ModelStore::download() {
     current.doneBytes = total - pendingBytes;
     setState(State::downloading(static_cast<double>(current.doneBytes) / static_cast<double>(total)));
     next();
+}
+
+void ModelStore::removeLeftovers() {
+    // A transfer cut short by a crash or an interrupted command leaves its partial file behind;
+    // up to 224 MB each, they would pile up unseen. None of ours runs now, so any found is stale.
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+        auto entry = it->path().filename().string();
+        for (const auto& file : table) {
+            if (entry.starts_with(partialFilePrefix(file.name))) {
+                std::error_code ignored;
+                std::filesystem::remove(it->path(), ignored);
+                break;
+            }
+        }
+    }
 }
 
 void ModelStore::next() {

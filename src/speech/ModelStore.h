@@ -119,6 +119,7 @@ private:
     };
 
     void setState(State state);
+    void removeLeftovers();
     void next();
     void fail(std::string message);
     void progressed(std::uint64_t task, std::int64_t written);

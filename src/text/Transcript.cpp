@@ -150,12 +150,25 @@ UnicodeString trimHorizontal(const UnicodeString& text) {
     return UnicodeString(text, start, end - start);
 }
 
+// Made once and cloned per call: cloning is cheap and, unlike creation, does not go through
+// ICU's service cache on every call.
+const icu::BreakIterator& characterBreaks() {
+    static const auto prototype = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::BreakIterator> breaks(icu::BreakIterator::createCharacterInstance(caseLocale(), status));
+        if (U_FAILURE(status) || !breaks) {
+            std::abort();
+        }
+        return breaks;
+    }();
+    return *prototype;
+}
+
 /// The text cut into user-perceived characters (extended grapheme clusters).
 std::vector<UnicodeString> characters(const UnicodeString& text) {
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> breaks(icu::BreakIterator::createCharacterInstance(caseLocale(), status));
-    if (U_FAILURE(status) || !breaks) {
-        std::abort();
+    std::unique_ptr<icu::BreakIterator> breaks(characterBreaks().clone());
+    if (!breaks) {
+        std::abort(); // only on memory exhaustion
     }
     breaks->setText(text);
     std::vector<UnicodeString> result;

@@ -5,11 +5,13 @@
 
 #include <unicode/regex.h>
 #include <unicode/uchar.h>
+#include <unicode/uniset.h>
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -123,21 +125,54 @@ icu::UnicodeString escapedPattern(const icu::UnicodeString& text) {
     return result;
 }
 
-/// The whole text with every match of `pattern` replaced by `written`, taken literally.
-std::optional<icu::UnicodeString> replaceLiterally(const icu::RegexPattern& pattern, const icu::UnicodeString& text,
+/// The letters and digits of every script as a case-insensitive ICU expression sees them: ICU closes
+/// each set of such an expression over case (which adds U+0345 to "[\p{L}\p{N}]").
+const icu::UnicodeSet& lettersAndDigits() {
+    static const auto set = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        auto result = std::make_unique<icu::UnicodeSet>(icu::UnicodeString(u"[\\p{L}\\p{N}]"), status);
+        if (U_FAILURE(status)) {
+            std::abort();
+        }
+        result->closeOver(USET_CASE_INSENSITIVE);
+        result->removeAllStrings();
+        result->freeze();
+        return result;
+    }();
+    return *set;
+}
+
+/// True when no letter or digit stands directly before `start` or at `end`.
+bool standsAlone(const icu::UnicodeString& text, int32_t start, int32_t end) {
+    const auto& word = lettersAndDigits();
+    return (start == 0 || !word.contains(text.char32At(start - 1))) &&
+           (end >= text.length() || !word.contains(text.char32At(end)));
+}
+
+/// Every match of `heard` that no letter or digit touches, left to right and not overlapping,
+/// replaced by `written` taken literally. This is what "(?<![\p{L}\p{N}])heard(?![\p{L}\p{N}])"
+/// does, but the look-arounds are checked here: compiling them case-insensitively costs ICU about
+/// ten milliseconds per rule, far more than the whole dictation's text takes to process.
+std::optional<icu::UnicodeString> replaceLiterally(const icu::RegexPattern& heard, const icu::UnicodeString& text,
                                                    const icu::UnicodeString& written) {
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::RegexMatcher> matcher(pattern.matcher(text, status));
+    std::unique_ptr<icu::RegexMatcher> matcher(heard.matcher(text, status));
     if (U_FAILURE(status) || !matcher) {
         return std::nullopt;
     }
     icu::UnicodeString result;
     int32_t copied = 0;
-    while (matcher->find(status) && U_SUCCESS(status)) {
+    int32_t from = 0;
+    while (from < text.length() && matcher->find(from, status) && U_SUCCESS(status)) {
         int32_t start = matcher->start(status);
         int32_t end = matcher->end(status);
-        result.append(text, copied, start - copied).append(written);
-        copied = end;
+        if (end > start && standsAlone(text, start, end)) {
+            result.append(text, copied, start - copied).append(written);
+            copied = from = end;
+        } else {
+            // The expression would try again one character further on.
+            from = text.moveIndex32(start, 1);
+        }
     }
     if (U_FAILURE(status)) {
         return std::nullopt;
@@ -256,6 +291,11 @@ void Vocabulary::save(const std::string& text) {
     auto target = file();
     std::error_code error;
     std::filesystem::create_directories(target.parent_path(), error);
+    // A file the editor could not show (not UTF-8) was never seen by the user: keep it aside
+    // rather than replace it unseen.
+    if (!error && std::filesystem::exists(target) && !readUTF8(target)) {
+        std::filesystem::rename(target, target.string() + ".bad", error);
+    }
     if (!error) {
         error = core::writeFileAtomically(target, text);
     }
@@ -269,9 +309,16 @@ std::string Vocabulary::apply(const std::string& text) const {
         return text;
     }
     icu::UnicodeString current = icu::UnicodeString::fromUTF8(text);
+    // A case-insensitive match is a run whose case folding equals the folded `heard`, so a rule
+    // whose folded text does not occur in the folded dictation cannot fire. Most rules do not, and
+    // this plain search saves compiling and running their expressions.
+    icu::UnicodeString folded = icu::UnicodeString(current).foldCase();
     for (const auto& replacement : replacements) {
-        icu::UnicodeString pattern(u"(?<![\\p{L}\\p{N}])");
-        pattern.append(escapedPattern(icu::UnicodeString::fromUTF8(replacement.heard))).append(u"(?![\\p{L}\\p{N}])");
+        icu::UnicodeString heard = icu::UnicodeString::fromUTF8(replacement.heard);
+        if (folded.indexOf(icu::UnicodeString(heard).foldCase()) < 0) {
+            continue;
+        }
+        icu::UnicodeString pattern = escapedPattern(heard);
         UErrorCode status = U_ZERO_ERROR;
         UParseError where;
         std::unique_ptr<icu::RegexPattern> compiled(
@@ -279,8 +326,10 @@ std::string Vocabulary::apply(const std::string& text) const {
         if (U_FAILURE(status) || !compiled) {
             continue;
         }
-        if (auto replaced = replaceLiterally(*compiled, current, icu::UnicodeString::fromUTF8(replacement.written))) {
+        auto replaced = replaceLiterally(*compiled, current, icu::UnicodeString::fromUTF8(replacement.written));
+        if (replaced && *replaced != current) {
             current = *replaced;
+            folded = icu::UnicodeString(current).foldCase();
         }
     }
     std::string result;

@@ -3,7 +3,9 @@
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -44,6 +46,33 @@ Run downloadModel(const std::filesystem::path& dataHome, const std::string& url)
     return run;
 }
 
+/// The same on a terminal: the program's output goes to a pseudo-terminal.
+Run downloadModelOnTerminal(const std::filesystem::path& dataHome, const std::string& url) {
+    Run run;
+    int terminal = -1;
+    pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child < 0) {
+        return run;
+    }
+    if (child == 0) {
+        ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
+        ::setenv("RUVEX_VOICE_MODEL_URL", url.c_str(), 1);
+        ::execl(RUVEX_VOICE_BINARY, RUVEX_VOICE_BINARY, "--download-model", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    char buffer[4096];
+    ssize_t count = 0;
+    // Reading ends with an error once the program has exited and the terminal is gone.
+    while ((count = ::read(terminal, buffer, sizeof buffer)) > 0) {
+        run.output.append(buffer, static_cast<std::size_t>(count));
+    }
+    ::close(terminal);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
 TEST(DownloadCommand, FailsWithTheStoresMessageWhenTheServerLacksTheFile) {
     testsupport::TempDir data;
     testsupport::ModelServer server;
@@ -54,6 +83,20 @@ TEST(DownloadCommand, FailsWithTheStoresMessageWhenTheServerLacksTheFile) {
     EXPECT_EQ(run.lastLine(), "Модель речи не скачалась: файл tokens.txt пришел поврежденным") << run.output;
     EXPECT_EQ(server.requests("tokens.txt"), 1);
     EXPECT_EQ(server.totalRequests(), 1);
+    EXPECT_EQ(run.output.find('\r'), std::string::npos) << "plain lines when the output is not a terminal";
+    EXPECT_NE(run.output.find("Скачано 0%: 0 из 232 МБ\n"), std::string::npos) << run.output;
+}
+
+TEST(DownloadCommand, DrawsABarOnATerminalAndEndsItsLineBeforeTheFailure) {
+    testsupport::TempDir data;
+    testsupport::ModelServer server;
+    auto run = downloadModelOnTerminal(data.path(), server.baseURL());
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("\r[..............................]   0%  0 из 232 МБ"), std::string::npos) << run.output;
+    // The terminal turns each line end into "\r\n".
+    EXPECT_NE(run.output.find("\r\nМодель речи не скачалась: файл tokens.txt пришел поврежденным\r\n"),
+              std::string::npos)
+        << run.output;
 }
 
 TEST(DownloadCommand, ChecksFilesAlreadyInPlaceAndFetchesDamagedOnesAgain) {
@@ -63,8 +106,8 @@ TEST(DownloadCommand, ChecksFilesAlreadyInPlaceAndFetchesDamagedOnesAgain) {
     std::filesystem::create_directories(folder);
     // Files of the right sizes full of zeros: the size check trusts them, the digest check does not.
     for (const auto& file : speech::ModelStore::files()) {
-        std::filesystem::resize_file((testsupport::writeFile(folder / file.name, ""), folder / file.name),
-                                     static_cast<std::uintmax_t>(file.size));
+        testsupport::writeFile(folder / file.name, "");
+        std::filesystem::resize_file(folder / file.name, static_cast<std::uintmax_t>(file.size));
     }
     auto run = downloadModel(data.path(), server.baseURL());
     EXPECT_EQ(run.status, 1) << run.output;

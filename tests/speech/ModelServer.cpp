@@ -1,13 +1,50 @@
 #include "ModelServer.h"
 
 #include <httplib.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <chrono>
 #include <stdexcept>
 
 namespace testsupport {
 
-ModelServer::ModelServer() : server(std::make_unique<httplib::Server>()) {
+namespace {
+
+/// A server whose certificate is self-signed for 127.0.0.1, made on the spot.
+std::unique_ptr<httplib::Server> makeTlsServer() {
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    X509* certificate = X509_new();
+    if (key == nullptr || certificate == nullptr) {
+        throw std::runtime_error("could not make a test certificate");
+    }
+    X509_set_version(certificate, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(certificate), 1);
+    X509_gmtime_adj(X509_getm_notBefore(certificate), 0);
+    X509_gmtime_adj(X509_getm_notAfter(certificate), 3600);
+    X509_set_pubkey(certificate, key);
+    X509_NAME* subject = X509_get_subject_name(certificate);
+    X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1,
+                               0);
+    X509_set_issuer_name(certificate, subject);
+    // Names the address itself, so that only the missing trust makes the client refuse it.
+    X509_EXTENSION* names = X509V3_EXT_conf_nid(nullptr, nullptr, NID_subject_alt_name, "IP:127.0.0.1");
+    X509_add_ext(certificate, names, -1);
+    X509_EXTENSION_free(names);
+    X509_sign(certificate, key, EVP_sha256());
+    auto server = std::make_unique<httplib::SSLServer>(certificate, key);
+    X509_free(certificate);
+    EVP_PKEY_free(key);
+    if (!server->is_valid()) {
+        throw std::runtime_error("the test TLS server is not valid");
+    }
+    return server;
+}
+
+} // namespace
+
+ModelServer::ModelServer(bool tls) : server(tls ? makeTlsServer() : std::make_unique<httplib::Server>()), tls(tls) {
     server->Get("/moved/(.+)", [this](const httplib::Request& request, httplib::Response& response) {
         {
             std::lock_guard lock(mutex);
@@ -85,7 +122,8 @@ void ModelServer::setMode(const std::string& name, Mode mode) {
 }
 
 std::string ModelServer::baseURL(bool redirected) const {
-    return "http://127.0.0.1:" + std::to_string(port) + (redirected ? "/moved/" : "/files/");
+    return std::string(tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(port) +
+           (redirected ? "/moved/" : "/files/");
 }
 
 int ModelServer::requests(const std::string& name) const {

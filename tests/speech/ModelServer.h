@@ -24,7 +24,8 @@ public:
         stall,       ///< sends half, then waits until release() or the server stops
     };
 
-    ModelServer();
+    /// With `tls`, serves HTTPS with a freshly made self-signed certificate that no client trusts.
+    explicit ModelServer(bool tls = false);
     ~ModelServer();
     ModelServer(const ModelServer&) = delete;
     ModelServer& operator=(const ModelServer&) = delete;
@@ -32,7 +33,7 @@ public:
     void put(const std::string& name, std::string contents, Mode mode = Mode::serve);
     void setMode(const std::string& name, Mode mode);
 
-    /// "http://127.0.0.1:<port>/files/" (or "/moved/").
+    /// "http://127.0.0.1:<port>/files/" (or "/moved/"; "https" with tls).
     std::string baseURL(bool redirected = false) const;
 
     /// Requests seen for `name` under /files/ (redirected requests count once there too).
@@ -59,6 +60,7 @@ private:
     int redirectCount = 0;
     std::unique_ptr<httplib::Server> server;
     int port = 0;
+    bool tls = false;
     std::thread listener;
 };
 

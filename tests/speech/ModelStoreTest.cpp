@@ -8,9 +8,25 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <ostream>
 #include <random>
 #include <set>
 #include <thread>
+
+namespace speech {
+
+// Readable states in failure messages.
+void PrintTo(const ModelStore::State& state, std::ostream* out) {
+    const char* names[] = {"downloading", "failed", "missing", "ready"};
+    *out << names[static_cast<int>(state.kind)];
+    if (state.kind == ModelStore::State::Kind::downloading) {
+        *out << "(" << state.fraction << ")";
+    } else if (state.kind == ModelStore::State::Kind::failed) {
+        *out << "(\"" << state.message << "\")";
+    }
+}
+
+} // namespace speech
 
 namespace {
 
@@ -158,6 +174,18 @@ TEST_F(ModelStoreTest, DownloadsEveryFileIntoPlaceWithRisingProgress) {
     EXPECT_EQ(last, 1.0);
 }
 
+TEST_F(ModelStoreTest, PartialFilesLeftByAnInterruptedRunAreRemoved) {
+    placeFile("tokens.txt");
+    testsupport::writeFile(folder / ".encoder.int8.onnx.part-a1b2c3", std::string(5000, 'p'));
+    testsupport::writeFile(folder / "notes.txt", "kept");
+    makeStore();
+    store->download();
+    settle();
+    EXPECT_EQ(store->state(), State::ready());
+    EXPECT_EQ(folderContents(),
+              expectedFolder({"tokens.txt", "joiner.onnx", "decoder.onnx", "encoder.int8.onnx", "notes.txt"}));
+}
+
 TEST_F(ModelStoreTest, OnlyTheMissingFileIsFetchedAndProgressStartsFromWhatIsOnDisk) {
     placeFile("tokens.txt");
     placeFile("joiner.onnx");
@@ -239,6 +267,19 @@ TEST_F(ModelStoreTest, NoServerFailsWithTheConnectionMessage) {
     EXPECT_EQ(store->state(), State::failed("нет соединения с сервером"));
 }
 
+TEST_F(ModelStoreTest, ServerWithACertificateNobodyVouchesForIsRefused) {
+    ModelServer impostor(true);
+    for (const auto& [name, data] : model.contents) {
+        impostor.put(name, data);
+    }
+    makeStore(impostor.baseURL());
+    store->download();
+    settle();
+    EXPECT_EQ(store->state(), State::failed("не удалось проверить подлинность сервера"));
+    EXPECT_EQ(impostor.totalRequests(), 0);
+    EXPECT_EQ(folderContents(), std::set<std::string>{});
+}
+
 TEST_F(ModelStoreTest, RetryAfterAFailureKeepsFinishedFilesAndFetchesOnlyTheRest) {
     server.setMode("joiner.onnx", ModelServer::Mode::notFound);
     makeStore();
@@ -304,6 +345,11 @@ TEST_F(ModelStoreTest, DestroyingTheStoreStopsARunningTransferAndRemovesItsTempo
         static_cast<double>(model.total() - model.size("encoder.int8.onnx")) / static_cast<double>(model.total());
     // Half the encoder has arrived; the server now holds the rest back.
     loop.runUntil([&] { return store->state().kind == Kind::downloading && store->state().fraction > before; });
+    auto during = folderContents();
+    auto temporary = std::find_if(during.begin(), during.end(),
+                                  [](const std::string& name) { return name.starts_with(".encoder.int8.onnx."); });
+    EXPECT_NE(temporary, during.end()) << "the partial file lives in the model folder under a hidden name";
+    EXPECT_FALSE(during.contains("encoder.int8.onnx"));
     store.reset();
     loop.runFor(0);
     EXPECT_EQ(folderContents(), expectedFolder({"tokens.txt", "joiner.onnx", "decoder.onnx"}));

@@ -30,7 +30,6 @@ TEST(Presets, RewritesAndTag) {
     EXPECT_EQ((Preset{Style::asSpoken, true}).tag(), "EN");
     EXPECT_TRUE((Preset{Style::friendly, false}).rewrites());
     EXPECT_EQ((Preset{Style::friendly, false}).tag(), "Дружеский");
-    EXPECT_EQ((Preset{Style::business, true}).tag(), "EN \u00B7 Деловой");
     EXPECT_EQ((Preset{Style::business, true}).tag(), "EN · Деловой");
 }
 

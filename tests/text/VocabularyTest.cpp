@@ -4,10 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <unicode/regex.h>
+
 #include <sys/resource.h>
 
 #include <csignal>
+#include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -78,9 +83,66 @@ TEST(VocabularyApply, TakesHeardAndWrittenLiterally) {
     EXPECT_EQ(Vocabulary("[a-z]{2}|^ → x").apply("ab [a-z]{2}|^"), "ab x");
 }
 
+// The rule as a single ICU expression with its look-arounds, replaced by ICU itself.
+std::string replacedByExpression(const std::string& heard, const std::string& written, const std::string& text) {
+    auto pattern = "(?<![\\p{L}\\p{N}])\\Q" + heard + "\\E(?![\\p{L}\\p{N}])";
+    UErrorCode status = U_ZERO_ERROR;
+    UParseError where;
+    std::unique_ptr<icu::RegexPattern> compiled(
+        icu::RegexPattern::compile(icu::UnicodeString::fromUTF8(pattern), UREGEX_CASE_INSENSITIVE, where, status));
+    EXPECT_TRUE(U_SUCCESS(status)) << pattern;
+    auto input = icu::UnicodeString::fromUTF8(text); // the matcher keeps a reference to it
+    std::unique_ptr<icu::RegexMatcher> matcher(compiled->matcher(input, status));
+    auto result = matcher->replaceAll(icu::UnicodeString::fromUTF8(written), status);
+    EXPECT_TRUE(U_SUCCESS(status));
+    std::string utf8;
+    return result.toUTF8String(utf8);
+}
+
+TEST(VocabularyApply, MatchesTheSameTextsAsTheLookAroundExpression) {
+    // Case folding that changes length, letters outside the Basic Multilingual Plane, combining
+    // marks, digits of other scripts and U+0345 (not a letter, but it folds to one).
+    const std::vector<std::string> rules = {"ss", "ß", "дом", "a", "ab", "aa", "1", "ι", "fi", "f", "k", "σ", "ΣΑ"};
+    const std::vector<std::string> texts = {
+        "ss SS ß ẞ ssß straße",
+        "дом Дом ДОМ домик подом дом1 1дом дом_ _дом",
+        "a ab aab aba a-b a.b \u24B6a a",
+        "aaa aa aaaa aa.aa",
+        "1 12 a1 1a \u0661 1\u0301 \u00BD1 1",
+        "\u03B9 \u0345\u03B9 \u03B9\u0345 \u0399 \u1FBE \u0345",
+        "\U0001D400a a\U0001D400 \U0001F600a a\U0001F600 \u0301a a\u0301",
+        "\uFB01 \uFB01x fi Fi f",
+        "\u212A k K",
+        "ς σ Σ σα ςα",
+        "",
+    };
+    for (const auto& heard : rules) {
+        Vocabulary vocabulary;
+        vocabulary.replacements.push_back({heard, "X"});
+        for (const auto& text : texts) {
+            EXPECT_EQ(vocabulary.apply(text), replacedByExpression(heard, "X", text)) << heard << " in " << text;
+        }
+    }
+}
+
 TEST(VocabularyApply, LaterRulesSeeEarlierResults) {
     Vocabulary vocabulary("эс эр о → СРО\nСРО → саморегулируемая организация\nорганизация → орг.");
     EXPECT_EQ(vocabulary.apply("Звонили из эс эр о"), "Звонили из саморегулируемая орг.");
+}
+
+TEST(VocabularyApply, SharedValueIsAppliedFromSeveralThreads) {
+    const Vocabulary vocabulary("в гид → в Git\nэс эр о → СРО");
+    std::vector<std::string> results(4);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < results.size(); ++i) {
+        threads.emplace_back([&, i] { results[i] = vocabulary.apply("Отправь в гид для эс эр о"); });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    for (const auto& result : results) {
+        EXPECT_EQ(result, "Отправь в Git для СРО");
+    }
 }
 
 TEST(VocabularyFile, LoadTextAndSaveRoundTrip) {
@@ -105,6 +167,12 @@ TEST(VocabularyFile, InvalidUTF8ReadsAsNoDictionary) {
         EXPECT_EQ(Vocabulary::load(), Vocabulary());
         EXPECT_EQ(Vocabulary::text(), Vocabulary::templateText());
     }
+
+    // Saving over a file the editor could not show keeps that file aside.
+    writeFile(Vocabulary::file(), "\xCF\xF0\xE8\xE2\xE5\xF2\n"); // "Привет" in CP1251
+    Vocabulary::save("Ruvex\n");
+    EXPECT_EQ(readFile(Vocabulary::file()), "Ruvex\n");
+    EXPECT_EQ(readFile(Vocabulary::file().string() + ".bad"), "\xCF\xF0\xE8\xE2\xE5\xF2\n");
 }
 
 TEST(VocabularyFile, SaveFailsWhenTheFolderCannotBeMade) {
