@@ -127,6 +127,20 @@ std::shared_ptr<Recogniser> buildEngine(const std::filesystem::path& model,
     return std::make_shared<EngineRecogniser>(std::make_shared<speech::Engine>(model, terms));
 }
 
+speech::ModelStore::State storeState(const ModelStatus& status) {
+    switch (status.kind) {
+    case ModelStatus::Kind::downloading:
+        return speech::ModelStore::State::downloading(status.fraction);
+    case ModelStatus::Kind::failed:
+        return speech::ModelStore::State::failed(status.message);
+    case ModelStatus::Kind::ready:
+        return speech::ModelStore::State::ready();
+    case ModelStatus::Kind::missing:
+        break;
+    }
+    return speech::ModelStore::State::missing();
+}
+
 std::unique_ptr<ModelPort> makeModels(core::MainQueue& main) {
     if (const char* folder = std::getenv(ModelFolder::variable); folder && *folder) {
         std::vector<std::string> names;

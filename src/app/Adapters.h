@@ -2,6 +2,7 @@
 
 #include "app/DictationPorts.h"
 #include "core/MainQueue.h"
+#include "speech/ModelStore.h"
 
 #include <filesystem>
 #include <memory>
@@ -13,7 +14,6 @@ class Overlay;
 }
 namespace speech {
 class Engine;
-class ModelStore;
 class Recorder;
 } // namespace speech
 
@@ -80,6 +80,9 @@ private:
 /// Builds the engine on the model folder and the terms file; blocks while the model loads.
 std::shared_ptr<Recogniser> buildEngine(const std::filesystem::path& model,
                                         const std::optional<std::filesystem::path>& terms);
+
+/// A model status in the model store's own terms, for the windows and the menu.
+speech::ModelStore::State storeState(const ModelStatus& status);
 
 /// The model to use: the folder named by RUVEX_VOICE_MODEL_DIR as it is, else the downloadable one.
 std::unique_ptr<ModelPort> makeModels(core::MainQueue& main);

@@ -3,12 +3,14 @@
 #include "app/Adapters.h"
 #include "app/Output.h"
 #include "core/Defaults.h"
+#include "platform/AudioSource.h"
 #include "platform/linux/PulseAudioSource.h"
 #include "platform/x11/X11Trust.h"
 #include "platform/x11/XInputKeyMonitor.h"
 #include "speech/Recorder.h"
 #include "text/Keychain.h"
 #include "text/Polisher.h"
+#include "ui/KeyDialog.h"
 
 #include <QApplication>
 
@@ -54,8 +56,42 @@ AppDelegate::AppDelegate(core::MainQueue& main)
 
 AppDelegate::~AppDelegate() = default;
 
-bool AppDelegate::onboardingDone() {
-    return core::Defaults::standard().boolean("onboardingDone").value_or(false);
+void AppDelegate::wireOnboarding() {
+    onboarding.status = [this] {
+        return ui::Onboarding::Status{storeState(models->state()), controller->engine != nullptr, trust->isTrusted()};
+    };
+    // The check talks to the sound server, which may hang: it runs on the loading thread and the
+    // window, refreshed every half second, shows the last answer.
+    onboarding.microphone = [this] {
+        if (!checkingMicrophone) {
+            checkingMicrophone = true;
+            std::weak_ptr<int> living = alive;
+            loading.post([this, living] {
+                const bool available =
+                    platform::lnx::PulseAudioSource::microphoneState() == platform::MicrophoneState::available;
+                main.post([this, living, available] {
+                    if (living.expired())
+                        return;
+                    checkingMicrophone = false;
+                    microphone =
+                        available ? ui::Onboarding::Microphone::ready : ui::Onboarding::Microphone::unavailable;
+                });
+            });
+        }
+        return microphone;
+    };
+    onboarding.onRetryDownload = [this] { models->download(); };
+    onboarding.onAskAccessibility = [this] {
+        if (!trust->ask())
+            waitForTrust();
+    };
+    onboarding.onKeyChange = [this](TriggerKey key) { hotkey.setKey(key); };
+}
+
+bool AppDelegate::requireKey() {
+    if (!text::Keychain::aiKey())
+        ui::KeyDialog::editKey();
+    return text::Keychain::aiKey().has_value();
 }
 
 void AppDelegate::launch() {
@@ -86,17 +122,24 @@ void AppDelegate::launch() {
             dictation->cancel();
     };
 
+    wireOnboarding();
+
     if (trust->isTrusted())
         hotkey.start();
     else
         waitForTrust();
+
+    // No desktop asks the user for the microphone before the first recording, so a finished first
+    // run needs nothing more here; an unfinished one shows the first-run window.
+    if (!ui::Onboarding::isDone())
+        onboarding.show();
 
     models->onChange = [weak](const ModelStatus& state) {
         if (auto dictation = weak.lock())
             dictation->modelStateChanged(state);
     };
     if (!models->isReady()) {
-        if (onboardingDone())
+        if (ui::Onboarding::isDone())
             overlayPort->flash("Скачиваю модель речи, 232 МБ. Один раз.", 4.0);
         models->download();
     } else {

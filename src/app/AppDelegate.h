@@ -7,6 +7,7 @@
 #include "core/MainQueue.h"
 #include "core/SerialQueue.h"
 #include "platform/Trust.h"
+#include "ui/Onboarding.h"
 #include "ui/Overlay.h"
 #include "ui/VocabularyWindow.h"
 
@@ -43,8 +44,10 @@ public:
 private:
     /// Fills the tray menu as it opens.
     void buildMenu(QMenu& menu);
-    /// Whether the first-run window has been completed.
-    static bool onboardingDone();
+    /// Connects the first-run window's status, microphone and requests.
+    void wireOnboarding();
+    /// Runs the key dialog when no AI key is stored; true when a key exists afterwards.
+    static bool requireKey();
 
     core::MainQueue& main;
     core::SystemClock clock;
@@ -54,10 +57,15 @@ private:
     std::unique_ptr<OverlayAdapter> overlayPort;
     std::unique_ptr<ModelPort> models;
     ui::VocabularyWindow vocabularyWindow;
+    ui::Onboarding onboarding;
     Tray tray;
     std::unique_ptr<Output> output;
     std::shared_ptr<DictationController> controller;
     QTimer trustTimer;
+    /// The last microphone check, and whether one runs on `loading`. Main thread.
+    ui::Onboarding::Microphone microphone = ui::Onboarding::Microphone::ready;
+    bool checkingMicrophone = false;
+    std::shared_ptr<int> alive = std::make_shared<int>();
     // Declared last so that it is joined first: its work reads the model store and posts to `main`.
     core::SerialQueue loading{"ruvex.voice.load"};
 };

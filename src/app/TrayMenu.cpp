@@ -1,30 +1,16 @@
 // The tray menu's contents and actions.
 #include "app/Adapters.h"
 #include "app/AppDelegate.h"
+#include "core/Defaults.h"
 #include "platform/linux/Autostart.h"
 #include "text/Keychain.h"
+#include "ui/KeyDialog.h"
 #include "ui/StatusMenu.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 
 namespace app {
-
-namespace {
-speech::ModelStore::State storeState(const ModelStatus& status) {
-    switch (status.kind) {
-    case ModelStatus::Kind::downloading:
-        return speech::ModelStore::State::downloading(status.fraction);
-    case ModelStatus::Kind::failed:
-        return speech::ModelStore::State::failed(status.message);
-    case ModelStatus::Kind::ready:
-        return speech::ModelStore::State::ready();
-    case ModelStatus::Kind::missing:
-        break;
-    }
-    return speech::ModelStore::State::missing();
-}
-} // namespace
 
 void AppDelegate::buildMenu(QMenu& menu) {
     ui::StatusMenu::MenuState state;
@@ -42,23 +28,27 @@ void AppDelegate::buildMenu(QMenu& menu) {
 
     ui::StatusMenu::MenuActions actions;
     actions.toggleAI = [this] {
-        // Without a key the key dialog comes first; until it exists the switch needs a stored key.
-        if (text::Keychain::aiKey())
+        if (text::Keychain::aiKey()) {
             core::Defaults::standard().setBoolean("aiCleanup", !controller->aiCleanup());
+            return;
+        }
+        // Without a key the switch asks for one first, and is then on.
+        if (requireKey())
+            core::Defaults::standard().setBoolean("aiCleanup", true);
     };
     actions.chooseStyle = [](const std::string& raw) {
         const auto style = text::styles::fromRawValue(raw);
-        if (!style || (*style != text::Style::asSpoken && !text::Keychain::aiKey()))
+        if (!style || (*style != text::Style::asSpoken && !requireKey()))
             return;
         text::styles::setSaved(*style);
     };
     actions.toggleEnglish = [] {
         const bool english = text::Preset::saved().english;
-        if (!english && !text::Keychain::aiKey())
+        if (!english && !requireKey())
             return;
         text::Preset::saveEnglish(!english);
     };
-    actions.editKey = [] {};
+    actions.editKey = [] { ui::KeyDialog::editKey(); };
     actions.openVocabulary = [this] { vocabularyWindow.show(); };
     actions.retryDownload = [this] { models->download(); };
     actions.copyRecent = [](const std::string& entry) {
@@ -71,7 +61,7 @@ void AppDelegate::buildMenu(QMenu& menu) {
             overlayPort->flash(std::string("Не получилось: ") + failure.what(), 2.4);
         }
     };
-    actions.openOnboarding = [] {};
+    actions.openOnboarding = [this] { onboarding.show(); };
     actions.quit = [this] { quit(); };
     ui::StatusMenu::build(menu, state, actions);
 }

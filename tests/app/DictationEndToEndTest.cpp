@@ -56,7 +56,7 @@ TEST_F(DictationEndToEnd, SpokenPiecesArriveInTheFocusedFieldAndTheClipboardIsKe
     QGuiApplication::clipboard()->setText(QStringLiteral("прежнее"));
     ASSERT_TRUE(desktop::pumpUntil([] { return clipboardText() == "прежнее"; }));
 
-    ASSERT_TRUE(tray.dictate(twoPieces(dir)));
+    ASSERT_TRUE(tray.dictate(twoPieces(dir), "dictation-listening"));
     const std::string expected = "Слово Съешь же ещё этих мягких французских булок да выпей чаю";
     EXPECT_EQ(target.waitForText(expected, 30), expected);
     // The user's clipboard is put back after the paste.
@@ -69,6 +69,7 @@ TEST_F(DictationEndToEnd, SpokenPiecesArriveInTheFocusedFieldAndTheClipboardIsKe
     ASSERT_TRUE(tones::writeWav(dir / "quiet.wav", tones::silence(0.5)));
     ASSERT_TRUE(tray.dictate(dir / "quiet.wav"));
     ASSERT_TRUE(tray.waitForLine("flash Не расслышал", before));
+    screenshot("dictation-message");
     auto lines = tray.lines();
     const std::vector<std::string> after(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end());
     EXPECT_EQ(after, (std::vector<std::string>{"hide", "listening", "thinking", "flash Не расслышал"}));

@@ -36,6 +36,8 @@ TEST(EngineLoading, LoadsOffTheMainThreadAfterVerifyingTheModel) {
 
 TEST(EngineLoading, FailuresAreStoredAndAFailedReloadKeepsTheEngine) {
     Unloaded h;
+    std::vector<bool> outcomes;
+    h.controller->onEngineLoaded = [&](bool loaded) { outcomes.push_back(loaded); };
     h.nextBuild = []() -> std::shared_ptr<app::Recogniser> { throw std::runtime_error("Модель речи не загрузилась"); };
     h.controller->loadEngine(false);
     h.runBackground();
@@ -65,6 +67,7 @@ TEST(EngineLoading, FailuresAreStoredAndAFailedReloadKeepsTheEngine) {
     EXPECT_EQ(h.controller->engine, working);
     h.controller->pressed();
     EXPECT_TRUE(h.controller->recorder); // dictation still works on the old engine
+    EXPECT_EQ(outcomes, (std::vector<bool>{false, false, true, false}));
 }
 
 TEST(EngineLoading, SavingTheDictionaryReloadsOnlyForNewTerms) {

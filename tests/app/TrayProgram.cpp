@@ -2,6 +2,7 @@
 
 #include "support/TempDir.h"
 
+#include <cstdlib>
 #include <fstream>
 
 TrayProgram::TrayProgram(const std::filesystem::path& modelFolder, const std::string& dictionary)
@@ -39,7 +40,7 @@ bool TrayProgram::waitForLine(const std::string& line, std::size_t after, double
         seconds);
 }
 
-bool TrayProgram::dictate(const std::filesystem::path& audio) {
+bool TrayProgram::dictate(const std::filesystem::path& audio, const std::string& screenshotName) {
     const std::size_t before = lines().size();
     key("keydown", 108);
     // The pill starts listening 0.15 s after the recorder started: from then on every sample counts.
@@ -47,9 +48,20 @@ bool TrayProgram::dictate(const std::filesystem::path& audio) {
         key("keyup", 108);
         return false;
     }
+    if (!screenshotName.empty())
+        screenshot(screenshotName);
     desktop::runTool("paplay", {"--device=vmic_out", QString::fromStdString(audio.string())});
     key("keyup", 108);
     return true;
+}
+
+void screenshot(const std::string& name) {
+    const char* folder = std::getenv("RUVEX_SCREENSHOTS");
+    if (!folder || !*folder)
+        return;
+    std::filesystem::create_directories(folder);
+    desktop::runTool("import", {"-window", "root",
+                                QString::fromStdString((std::filesystem::path(folder) / (name + ".png")).string())});
 }
 
 void key(const char* action, int keycode) {

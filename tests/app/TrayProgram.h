@@ -22,7 +22,7 @@ public:
 
     /// One dictation: the trigger goes down, the recording starts, `audio` plays into the virtual
     /// microphone, the trigger comes up. Returns false when the recording never started.
-    bool dictate(const std::filesystem::path& audio);
+    bool dictate(const std::filesystem::path& audio, const std::string& screenshotName = {});
 
     const std::filesystem::path& dataHome() const { return data; }
     desktop::Program& program() { return *process; }
@@ -33,6 +33,10 @@ private:
     std::filesystem::path log;
     std::unique_ptr<desktop::Program> process;
 };
+
+/// Saves the whole screen as <name>.png in $RUVEX_SCREENSHOTS (the build folder's screenshots/),
+/// for people to look at; nothing when the variable is unset.
+void screenshot(const std::string& name);
 
 /// Presses or releases a key through XTest, by X keycode.
 void key(const char* action, int keycode);
