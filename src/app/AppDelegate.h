@@ -26,7 +26,7 @@ class Output;
 /// QApplication and destroy it before.
 class AppDelegate {
 public:
-    /// `main` must outlive the delegate and every request it starts (the program never frees it).
+    /// `main` must outlive the delegate.
     explicit AppDelegate(core::MainQueue& main);
     ~AppDelegate();
     AppDelegate(const AppDelegate&) = delete;

@@ -26,11 +26,10 @@ int runTrayApplication(int argc, char** argv) {
     QApplication application(argc, argv);
     application.setApplicationName(QStringLiteral("Ruvex Voice"));
     application.setQuitOnLastWindowClosed(false);
-    // Never freed: an AI request still running at exit may complete onto it after everything else is gone.
-    auto* main = new platform::qt::QtMainQueue;
+    platform::qt::QtMainQueue main;
     int status;
     {
-        AppDelegate delegate(*main);
+        AppDelegate delegate(main);
         delegate.launch();
         status = application.exec();
     }

@@ -1,5 +1,6 @@
 // The real program on the test desktop: the trigger key through XTest, speech (the synthetic tone
 // model's alphabet) through the virtual microphone, the text into a Qt line edit.
+#include "FakeWatcher.h"
 #include "Tones.h"
 #include "TrayProgram.h"
 
@@ -76,9 +77,29 @@ TEST_F(DictationEndToEnd, SpokenPiecesArriveInTheFocusedFieldAndTheClipboardIsKe
     EXPECT_EQ(target.waitForText(expected, 1), expected);
 }
 
-TEST_F(DictationEndToEnd, ASavedReplacementAppliesToTheNextDictation) {
-    TrayProgram tray(tones::modelDirectory(), "мягких → свежих\n");
+TEST_F(DictationEndToEnd, AReplacementSavedInTheEditorAppliesToTheNextDictation) {
+    FakeWatcher watcher;
+    ASSERT_TRUE(watcher.registered());
+    TrayProgram tray(tones::modelDirectory());
     ASSERT_TRUE(tray.waitForLine("engine loaded"));
+    ASSERT_TRUE(desktop::pumpUntil([&] { return watcher.item().has_value(); })) << "no tray item registered";
+    TrayMenu menu(*watcher.item());
+    ASSERT_TRUE(menu.click("Словарь…")) << menu.layout();
+
+    // The editor opens with the keyboard focus in its text: replace the text through the clipboard
+    // and save with the editor's shortcut.
+    ASSERT_TRUE(desktop::waitForFocus("ruvex-voice"));
+    QGuiApplication::clipboard()->setText(QStringLiteral("# Мой словарь\nмягких → свежих\n"));
+    desktop::runTool("xdotool", {"key", "ctrl+a", "ctrl+v"});
+    desktop::pumpFor(0.3);
+    screenshot("dictionary-editor");
+    const std::size_t before = tray.lines().size();
+    desktop::runTool("xdotool", {"key", "ctrl+s"});
+    ASSERT_TRUE(tray.waitForLine("flash Словарь сохранен", before));
+    EXPECT_EQ(testsupport::readFile(tray.dataHome() / "Ruvex Voice" / "Словарь.txt"),
+              "# Мой словарь\nмягких → свежих\n");
+    EXPECT_TRUE(menu.has("Словарь (1)…"));
+
     desktop::TextTarget target;
     ASSERT_TRUE(tray.dictate(twoPieces(dir)));
     const std::string expected = "Съешь же ещё этих свежих французских булок да выпей чаю";

@@ -38,17 +38,3 @@ TEST(QtMainQueue, RunsWorkOnTheGuiThreadInOrderFromAnyThread) {
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4, 5}));
     EXPECT_TRUE(allOnGui);
 }
-
-TEST(QtMainQueue, WorkLeftWhenTheQueueGoesIsDropped) {
-    QCoreApplication application(argc, argv);
-    bool ran = false;
-    {
-        platform::qt::QtMainQueue queue;
-        queue.post([&] { ran = true; });
-        queue.postAfter(0.01, [&] { ran = true; });
-    }
-    platform::qt::QtMainQueue later;
-    later.postAfter(0.1, [&] { application.quit(); });
-    application.exec();
-    EXPECT_FALSE(ran);
-}
