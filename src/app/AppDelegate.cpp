@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/Adapters.h"
+#include "app/ModelFolder.h"
 #include "app/Output.h"
 #include "core/Defaults.h"
 #include "platform/AudioSource.h"
@@ -13,6 +14,8 @@
 #include "ui/KeyDialog.h"
 
 #include <QApplication>
+
+#include <cstdlib>
 
 namespace app {
 
@@ -139,7 +142,9 @@ void AppDelegate::launch() {
             dictation->modelStateChanged(state);
     };
     if (!models->isReady()) {
-        if (ui::Onboarding::isDone())
+        // A folder the user brings is never downloaded into: download() only says what is missing.
+        const char* ownFolder = std::getenv(ModelFolder::variable);
+        if (ui::Onboarding::isDone() && !(ownFolder && *ownFolder))
             overlayPort->flash("Скачиваю модель речи, 232 МБ. Один раз.", 4.0);
         models->download();
     } else {

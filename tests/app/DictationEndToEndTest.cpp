@@ -116,3 +116,18 @@ TEST_F(DictationEndToEnd, ADamagedModelLeavesTheProgramRunningAndSaysSo) {
     EXPECT_TRUE(tray.waitForLine("flash Модель речи не загрузилась", before));
     EXPECT_FALSE(tray.program().finished());
 }
+
+TEST_F(DictationEndToEnd, TheFirstStartOpensTheFirstRunWindowAndSaysWhatTheModelFolderLacks) {
+    std::filesystem::create_directories(dir / "empty");
+    TrayProgram tray(dir / "empty", false);
+    ASSERT_TRUE(desktop::waitForFocus("ruvex-voice")) << "the first-run window did not open";
+    const std::string lacking =
+        "flash Модель речи не скачалась: в папке " + (dir / "empty").string() + " нет файлов модели";
+    ASSERT_TRUE(tray.waitForLine(lacking));
+    desktop::pumpFor(0.6); // the window's half-second refresh shows the model row's state
+    screenshot("first-run-window");
+    const std::size_t before = tray.lines().size();
+    tap();
+    EXPECT_TRUE(tray.waitForLine("flash Модель речи не скачалась: повторите из меню", before));
+    EXPECT_EQ(tray.lines().front(), lacking) << "no download is announced for a folder the user brings";
+}

@@ -6,11 +6,10 @@
 #include <fstream>
 #include <regex>
 
-TrayProgram::TrayProgram(const std::filesystem::path& modelFolder, const std::string& dictionary)
+TrayProgram::TrayProgram(const std::filesystem::path& modelFolder, bool onboardingDone)
     : data(dir / "data"), log(dir / "events.log") {
-    testsupport::writeFile(dir / "config" / "Ruvex Voice" / "settings.json", R"({"onboardingDone": true})");
-    if (!dictionary.empty())
-        testsupport::writeFile(data / "Ruvex Voice" / "Словарь.txt", dictionary);
+    testsupport::writeFile(dir / "config" / "Ruvex Voice" / "settings.json",
+                           onboardingDone ? R"({"onboardingDone": true})" : "{}");
     process = std::make_unique<desktop::Program>(
         QString::fromStdString(RUVEX_VOICE_PROGRAM), QStringList{},
         QStringList{"XDG_CONFIG_HOME=" + QString::fromStdString((dir / "config").string()),

@@ -9,11 +9,11 @@
 #include <vector>
 
 /// The real ruvex-voice program, started on the test desktop with a private settings and data folder,
-/// the first run marked done, and a model folder of the test's choosing. What its pill shows and when
+/// the first run marked done (or not), and a model folder of the test's choosing. What its pill shows and when
 /// its engine is loaded is read from the program's test log.
 class TrayProgram {
 public:
-    explicit TrayProgram(const std::filesystem::path& modelFolder, const std::string& dictionary = {});
+    explicit TrayProgram(const std::filesystem::path& modelFolder, bool onboardingDone = true);
 
     /// Waits until the log holds `line` after the first `after` lines; false after `seconds`.
     bool waitForLine(const std::string& line, std::size_t after = 0, double seconds = 20);
