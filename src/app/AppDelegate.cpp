@@ -63,13 +63,13 @@ void AppDelegate::wireOnboarding() {
     onboarding.status = [this] {
         return ui::Onboarding::Status{storeState(models->state()), controller->engine != nullptr, trust->isTrusted()};
     };
-    // The check talks to the sound server, which may hang: it runs on the loading thread and the
+    // The check talks to the sound server, which may hang: it runs on its own thread and the
     // window, refreshed every half second, shows the last answer.
     onboarding.microphone = [this] {
         if (!checkingMicrophone) {
             checkingMicrophone = true;
             std::weak_ptr<int> living = alive;
-            loading.post([this, living] {
+            checks.post([this, living] {
                 const bool available =
                     platform::lnx::PulseAudioSource::microphoneState() == platform::MicrophoneState::available;
                 main.post([this, living, available] {
@@ -101,7 +101,7 @@ void AppDelegate::launch() {
     // The edit-only menu belongs to each window on Linux; the windows install their own.
     // The key store caches the key on its first read; reading it here, off the GUI thread, keeps a
     // slow secret service from delaying the first dictation's result.
-    loading.post([] { (void)text::Keychain::aiKey(); });
+    checks.post([] { (void)text::Keychain::aiKey(); });
 
     std::weak_ptr<DictationController> weak = controller;
     vocabularyWindow.onSave = [weak](const std::string& text) {

@@ -62,12 +62,16 @@ private:
     std::unique_ptr<Output> output;
     std::shared_ptr<DictationController> controller;
     QTimer trustTimer;
-    /// The last microphone check, and whether one runs on `loading`. Main thread.
+    /// The last microphone check, and whether one runs on `checks`. Main thread.
     ui::Onboarding::Microphone microphone = ui::Onboarding::Microphone::ready;
     bool checkingMicrophone = false;
     std::shared_ptr<int> alive = std::make_shared<int>();
-    // Declared last so that it is joined first: its work reads the model store and posts to `main`.
+    // Declared last so that they are joined first: their work reads the model store and posts to `main`.
+    /// The engine load.
     core::SerialQueue loading{"ruvex.voice.load"};
+    /// Desktop services that may answer slowly (the key store, the sound server), kept off the GUI
+    /// thread and out of the engine load's way.
+    core::SerialQueue checks{"ruvex.voice.checks"};
 };
 
 } // namespace app
