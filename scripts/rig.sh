@@ -6,6 +6,8 @@
 # microphone "vmic" (played into through the sink "vmic_out"). Every process is stopped by the PID
 # recorded when it was started, in reverse order, also when COMMAND fails or the rig is interrupted.
 # Exits with COMMAND's status. Works as root, with no display and no sound card.
+# COMMAND sees DISPLAY, DBUS_SESSION_BUS_ADDRESS, PULSE_SERVER, RUVEX_RIG=1 and
+# RUVEX_RIG_PULSEAUDIO_PID.
 set -euo pipefail
 
 if [ $# -eq 0 ]; then
@@ -25,6 +27,7 @@ teardown() {
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
         pid=${pids[i]}
         kill -TERM "$pid" 2>/dev/null || continue
+        kill -CONT "$pid" 2>/dev/null || true # a test may have left it stopped
         for ((tries = 0; tries < 40; tries++)); do
             kill -0 "$pid" 2>/dev/null || break
             sleep 0.05
@@ -48,16 +51,20 @@ record() { # NAME PID
 }
 
 fail() {
+    local i
     log "$1"
     if [ -f "$rig_dir/logs/$2.log" ]; then sed 's/^/  | /' "$rig_dir/logs/$2.log" >&2; fi
+    for ((i = 0; i < ${#pids[@]}; i++)); do
+        kill -0 "${pids[i]}" 2>/dev/null || log "${names[i]} (${pids[i]}) has gone"
+    done
     exit 1
 }
 
-# Polls CHECK (a command) every 20 ms for up to 5 s.
+# Polls CHECK (a command) every 20 ms for up to 20 s (a loaded CI machine can be slow to start X).
 wait_for() { # WHAT CHECK...
     local what=$1 tries
     shift
-    for ((tries = 0; tries < 250; tries++)); do
+    for ((tries = 0; tries < 1000; tries++)); do
         if "$@" >/dev/null 2>&1; then return 0; fi
         sleep 0.02
     done
@@ -74,13 +81,21 @@ export XDG_SESSION_TYPE=x11 RUVEX_RIG=1
 unset WAYLAND_DISPLAY XAUTHORITY DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS PULSE_SERVER \
     GNOME_KEYRING_CONTROL SSH_AUTH_SOCK SESSION_MANAGER QT_QPA_PLATFORM DISPLAY
 logs="$rig_dir/logs"
+# Russian text passes through terminals and toolkits in the tests: make sure they run in UTF-8.
+if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then
+    export LC_ALL=C.UTF-8 LANG=C.UTF-8
+fi
 
 # 2. Xvfb picks a free display number and writes it to the file once it accepts connections.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$rig_dir/display" >"$logs/Xvfb.log" 2>&1 &
+# -noreset: by default the server resets when its last client leaves, and refuses connections while
+# it does, which made a client starting just then (openbox after the first probe) fail now and then.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$rig_dir/display" >"$logs/Xvfb.log" 2>&1 &
 record Xvfb $!
 display_ready() { [ -n "$(tr -d '[:space:]' <"$rig_dir/display")" ]; }
 wait_for Xvfb display_ready
 export DISPLAY=":$(tr -d '[:space:]' <"$rig_dir/display")"
+# Clients must get through before anything else starts (on a busy machine the first could fail).
+wait_for Xvfb xdpyinfo
 
 # 3. The session bus, before any program that might start a stray one of its own.
 bus_info=$(dbus-daemon --session --fork --address="unix:path=$XDG_RUNTIME_DIR/bus" \
@@ -88,15 +103,17 @@ bus_info=$(dbus-daemon --session --fork --address="unix:path=$XDG_RUNTIME_DIR/bu
 export DBUS_SESSION_BUS_ADDRESS=$(sed -n 1p <<<"$bus_info")
 record dbus-daemon "$(sed -n 2p <<<"$bus_info")"
 
+# The checks pipe into a grep that reads all its input: with pipefail, a grep -q leaving early could
+# fail the check through the writer's SIGPIPE.
 bus_has() { # NAME
     dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.NameHasOwner "string:$1" | grep -q 'boolean true'
+        org.freedesktop.DBus.NameHasOwner "string:$1" | grep 'boolean true' >/dev/null
 }
 
 # 4. A window manager (focus, _NET_ACTIVE_WINDOW) and a compositor (translucent windows).
 openbox --sm-disable >"$logs/openbox.log" 2>&1 &
 record openbox $!
-wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'; }
+wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK | grep 'window id' >/dev/null; }
 wait_for openbox wm_ready
 xcompmgr >"$logs/xcompmgr.log" 2>&1 &
 record xcompmgr $!
@@ -108,7 +125,7 @@ record at-spi-bus-launcher $!
 # activate a second launcher of its own.
 wait_for at-spi bus_has org.a11y.Bus
 dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress |
-    grep -q 'unix:' || fail "the AT-SPI bus gives no address" at-spi
+    grep 'unix:' >/dev/null || fail "the AT-SPI bus gives no address" at-spi
 
 # 6. The keyring: a throw-away password creates and unlocks the "login" collection, no prompt.
 head -c 24 /dev/urandom | base64 |
@@ -128,6 +145,8 @@ pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=
     -L "module-remap-source master=vmic_out.monitor source_name=vmic" \
     >"$logs/pulseaudio.log" 2>&1 &
 record pulseaudio $!
+# Tests that simulate a hung sound server stop and continue it by this PID.
+export RUVEX_RIG_PULSEAUDIO_PID=$!
 wait_for pulseaudio pactl info
 pactl set-default-source vmic
 

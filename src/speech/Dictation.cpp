@@ -40,7 +40,7 @@ std::vector<Samples> PauseCutter::feed(const Samples& samples) {
     for (size_t i = levels.size(); i < complete; ++i) {
         float level = rootMeanSquare(buffer.data() + i * frame, frame);
         levels.push_back(level);
-        history.push_back(level);
+        history.insert(std::upper_bound(history.begin(), history.end(), level), level);
     }
     if (levels.size() < static_cast<size_t>(minPiece)) {
         return {};
@@ -97,10 +97,8 @@ float PauseCutter::threshold() const {
     if (history.empty()) {
         return 0;
     }
-    std::vector<float> sorted = history;
-    std::sort(sorted.begin(), sorted.end());
-    float low = percentile(sorted, 0.1);
-    float high = percentile(sorted, 0.9);
+    float low = percentile(history, 0.1);
+    float high = percentile(history, 0.9);
     float t = low + (high - low) * 0.15f;
     return t > minimumThreshold ? t : minimumThreshold;
 }

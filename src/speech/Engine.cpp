@@ -125,62 +125,88 @@ std::filesystem::path Engine::bundledBpeVocab() {
     return program.parent_path().parent_path() / "share" / "ruvex-voice" / "bpe.vocab";
 }
 
-Engine::Engine(std::filesystem::path modelDirectory, std::optional<std::filesystem::path> terms, float termScore,
-               int threads)
-    : serialQueue(std::make_unique<core::SerialQueue>("ruvex.voice.engine")) {
-    const std::string directory = modelDirectory.string();
-    const std::string tokensPath = directory + "/tokens.txt";
-    const std::string encoder = directory + "/encoder.int8.onnx";
-    const std::string decoder = directory + "/decoder.onnx";
-    const std::string joiner = directory + "/joiner.onnx";
+namespace {
 
-    // The library ends the process on damaged files instead of failing; refuse them first.
-    auto tokens = ModelFiles::readTokens(tokensPath);
-    auto encoderMetadata = ModelFiles::readOnnxMetadata(encoder);
+/// Everything the recogniser is created from; the strings outlive the configuration that points at them.
+struct Setup {
+    std::string encoder;
+    std::string decoder;
+    std::string joiner;
+    std::string tokens;
+    std::string bpeVocab; // empty unless terms are used
+    std::string hotwords; // likewise
+};
+
+/// The model's token table, when every model file passes the cheap checks. The library ends the
+/// process on damaged files instead of failing, so they are refused before it sees them.
+std::optional<std::vector<std::string>> checkedTokens(const Setup& setup) {
+    auto tokens = ModelFiles::readTokens(setup.tokens);
+    auto encoderMetadata = ModelFiles::readOnnxMetadata(setup.encoder);
     if (!tokens || !encoderMetadata || !ModelFiles::encoderFits(*encoderMetadata, tokens->size()) ||
-        !ModelFiles::looksLikeOnnx(decoder) || !ModelFiles::looksLikeOnnx(joiner)) {
-        throw Failure(Failure::load);
+        !ModelFiles::looksLikeOnnx(setup.decoder) || !ModelFiles::looksLikeOnnx(setup.joiner)) {
+        return std::nullopt;
     }
+    return tokens;
+}
 
-    std::string bpeVocab;
-    std::string hotwords;
-    if (terms) {
-        bpeVocab = findBpeVocab(*terms, *tokens);
-        if (!bpeVocab.empty()) {
-            if (!ModelFiles::isValidBpeVocab(bpeVocab)) {
-                throw Failure(Failure::load);
-            }
-            if (auto spellable = writeSpellableTerms(*terms, *tokens, bpeVocab)) {
-                hotwords = spellable->string();
-            }
-        }
-    }
-    termsActive = !hotwords.empty();
-
+SherpaOnnxOfflineRecognizerConfig configuration(const Setup& setup, float termScore, int threads) {
+    const bool usesTerms = !setup.hotwords.empty();
     SherpaOnnxOfflineRecognizerConfig config;
     std::memset(&config, 0, sizeof config);
     config.feat_config.sample_rate = sampleRate;
     config.feat_config.feature_dim = 64;
-    config.model_config.transducer.encoder = encoder.c_str();
-    config.model_config.transducer.decoder = decoder.c_str();
-    config.model_config.transducer.joiner = joiner.c_str();
-    config.model_config.tokens = tokensPath.c_str();
+    config.model_config.transducer.encoder = setup.encoder.c_str();
+    config.model_config.transducer.decoder = setup.decoder.c_str();
+    config.model_config.transducer.joiner = setup.joiner.c_str();
+    config.model_config.tokens = setup.tokens.c_str();
     config.model_config.num_threads = threads;
     config.model_config.provider = "cpu";
     config.model_config.debug = 0;
     config.model_config.model_type = "nemo_transducer";
-    config.model_config.modeling_unit = termsActive ? "bpe" : "cjkchar";
-    config.model_config.bpe_vocab = termsActive ? bpeVocab.c_str() : "";
+    config.model_config.modeling_unit = usesTerms ? "bpe" : "cjkchar";
+    config.model_config.bpe_vocab = usesTerms ? setup.bpeVocab.c_str() : "";
     config.lm_config.model = "";
     config.lm_config.scale = 1.0f;
-    config.decoding_method = termsActive ? "modified_beam_search" : "greedy_search";
+    config.decoding_method = usesTerms ? "modified_beam_search" : "greedy_search";
     config.max_active_paths = 4;
-    config.hotwords_file = termsActive ? hotwords.c_str() : "";
+    config.hotwords_file = usesTerms ? setup.hotwords.c_str() : "";
     config.hotwords_score = termScore;
     config.rule_fsts = "";
     config.rule_fars = "";
     config.blank_penalty = 0.0f;
+    return config;
+}
 
+} // namespace
+
+Engine::Engine(std::filesystem::path modelDirectory, std::optional<std::filesystem::path> terms, float termScore,
+               int threads)
+    : serialQueue(std::make_unique<core::SerialQueue>("ruvex.voice.engine")) {
+    const std::string directory = modelDirectory.string();
+    Setup setup{directory + "/encoder.int8.onnx",
+                directory + "/decoder.onnx",
+                directory + "/joiner.onnx",
+                directory + "/tokens.txt",
+                "",
+                ""};
+    auto tokens = checkedTokens(setup);
+    if (!tokens) {
+        throw Failure(Failure::load);
+    }
+    if (terms) {
+        std::string bpeVocab = findBpeVocab(*terms, *tokens);
+        if (!bpeVocab.empty() && !ModelFiles::isValidBpeVocab(bpeVocab)) {
+            throw Failure(Failure::load);
+        }
+        auto spellable = bpeVocab.empty() ? std::nullopt : writeSpellableTerms(*terms, *tokens, bpeVocab);
+        if (spellable) {
+            setup.bpeVocab = bpeVocab;
+            setup.hotwords = spellable->string();
+        }
+    }
+    termsActive = !setup.hotwords.empty();
+
+    SherpaOnnxOfflineRecognizerConfig config = configuration(setup, termScore, threads);
     try {
         recognizer = SherpaOnnxCreateOfflineRecognizer(&config);
     } catch (const std::exception&) {

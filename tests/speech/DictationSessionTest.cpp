@@ -7,6 +7,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -152,6 +153,24 @@ TEST(DictationSession, ASecondSessionQueuesBehindTheFirst) {
     ASSERT_EQ(engine->pieces.size(), 5u);
     EXPECT_EQ(engine->pieces[0], DictationSession::warmUp());
     EXPECT_EQ(engine->pieces[3], DictationSession::warmUp());
+}
+
+TEST(DictationSession, TheLastBlockMayReleaseTheEngine) {
+    auto engine = std::make_shared<fakes::FakeRecognizer>();
+    std::weak_ptr<fakes::FakeRecognizer> watch = engine;
+    auto gate = holdQueue(*engine);
+    auto done = std::make_shared<std::promise<std::string>>();
+    {
+        DictationSession session(engine);
+        feedInChunks(session, phrase(1, false));
+        session.finish([done](std::string text) { done->set_value(std::move(text)); });
+    }
+    engine.reset(); // only the queued blocks hold the engine now
+    gate.set_value();
+    EXPECT_EQ(done->get_future().get(), text::Transcript::joinPieces({"слово1"}));
+    while (!watch.expired()) {
+        std::this_thread::yield();
+    }
 }
 
 } // namespace

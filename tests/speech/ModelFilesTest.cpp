@@ -1,5 +1,6 @@
 #include "speech/ModelFiles.h"
 #include "Tones.h"
+#include "speech/Engine.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -113,6 +114,14 @@ TEST(ModelFiles, KeepsOnlyTermsTheTokensCanSpell) {
     std::string terms = "\xEF\xBB\xBF"
                         "дон\r\n\nhello\nкит\n  \nулыбка :)\n";
     EXPECT_EQ(files::spellableTerms(terms, pieces), (std::vector<std::string>{"дон", "кит"}));
+}
+
+TEST(Engine, TrimsWhiteSpaceAndLineBreaksIncludingUnicodeOnes) {
+    EXPECT_EQ(speech::trimmed(" \t\n\xC2\xA0привет мир\xE2\x80\x83\r\n"), "привет мир");
+    EXPECT_EQ(speech::trimmed("да "), "да");
+    EXPECT_EQ(speech::trimmed(" \n\xE2\x80\xA8"), "");
+    EXPECT_EQ(speech::trimmed(""), "");
+    EXPECT_EQ(speech::trimmed("a\xC2"), "a\xC2") << "a broken last byte is kept";
 }
 
 } // namespace

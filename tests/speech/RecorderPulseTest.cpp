@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <optional>
+#include <signal.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -182,4 +183,21 @@ TEST_F(RecorderPulseTest, NoServerMeansTheMicrophoneErrorAndNothingStarted) {
     recorder.stop([&] { stopped = true; });
     recorder.queue().sync([] {});
     EXPECT_TRUE(stopped) << "stopping a recorder that never started still completes";
+}
+
+TEST_F(RecorderPulseTest, AHungServerMeansTheMicrophoneErrorInsteadOfAHang) {
+    const char* pid = std::getenv("RUVEX_RIG_PULSEAUDIO_PID");
+    if (pid == nullptr)
+        GTEST_SKIP() << "needs the PID of the rig's PulseAudio server";
+    const pid_t server = static_cast<pid_t>(std::stol(pid));
+    ASSERT_EQ(kill(server, SIGSTOP), 0);
+    struct Continue {
+        pid_t server;
+        ~Continue() { kill(server, SIGCONT); }
+    } resume{server};
+
+    EXPECT_EQ(PulseAudioSource::microphoneState(), MicrophoneState::noServer);
+    core::RunLoop loop;
+    Recorder recorder(loop, std::make_unique<PulseAudioSource>());
+    EXPECT_THROW(recorder.start(), Recorder::Failure);
 }

@@ -1,5 +1,6 @@
 #include "platform/x11/XInputKeyMonitor.h"
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 
@@ -40,6 +41,7 @@ std::bitset<256> readModifiers(Display* display) {
 struct XInputKeyMonitor::Connection {
     DisplayHandle display;
     int opcode = 0;
+    int xkbEventBase = -1;           // -1 when the server has no XKB
     std::array<int, 2> wake{-1, -1}; // a pipe: writing to wake[1] ends the reader
     std::thread reader;
 
@@ -84,6 +86,18 @@ bool XInputKeyMonitor::start() {
     XISetMask(bits.data(), XI_RawKeyRelease);
     XIEventMask mask{XIAllMasterDevices, static_cast<int>(bits.size()), bits.data()};
     XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
+    // Xlib speaks XKB, and the server then tells it of modifier map changes through XKB events
+    // rather than the core MappingNotify: ask for them.
+    int xkbOpcode = 0;
+    int xkbError = 0;
+    int xkbMajor = XkbMajorVersion;
+    int xkbMinor = XkbMinorVersion;
+    if (XkbQueryExtension(display, &xkbOpcode, &opened->xkbEventBase, &xkbError, &xkbMajor, &xkbMinor)) {
+        const unsigned long changes = XkbMapNotifyMask | XkbNewKeyboardNotifyMask;
+        XkbSelectEvents(display, XkbUseCoreKbd, changes, changes);
+    } else {
+        opened->xkbEventBase = -1;
+    }
     // Keys pressed after start() returns must be seen: make the server apply the selection now.
     XSync(display, False);
     if (pipe2(opened->wake.data(), O_CLOEXEC) != 0) {
@@ -91,8 +105,8 @@ bool XInputKeyMonitor::start() {
     }
     run = std::make_shared<int>(0);
     connection = std::move(opened);
-    connection->reader = std::thread(&Connection::read, connection.get(), std::ref(main), std::weak_ptr<int>(run),
-                                     std::ref(static_cast<KeyMonitor&>(*this)));
+    connection->reader = std::thread(
+        [this, reader = connection.get(), token = std::weak_ptr<int>(run)] { reader->read(main, token, *this); });
     return true;
 }
 
@@ -119,6 +133,10 @@ void XInputKeyMonitor::Connection::read(core::MainQueue& main, std::weak_ptr<int
             XNextEvent(dpy, &event);
             if (event.type == MappingNotify) {
                 XRefreshKeyboardMapping(&event.xmapping);
+                modifiers = readModifiers(dpy);
+                continue;
+            }
+            if (xkbEventBase >= 0 && event.type == xkbEventBase) {
                 modifiers = readModifiers(dpy);
                 continue;
             }
