@@ -6,6 +6,7 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -114,6 +115,18 @@ TEST_F(DictationEndToEnd, ADamagedModelLeavesTheProgramRunningAndSaysSo) {
     const std::size_t before = tray.lines().size();
     tap();
     EXPECT_TRUE(tray.waitForLine("flash Модель речи не загрузилась", before));
+    EXPECT_FALSE(tray.program().finished());
+
+    // A second copy started meanwhile says so in one line and leaves the first one alone.
+    QProcess second;
+    second.start(QString::fromStdString(RUVEX_VOICE_PROGRAM), {});
+    const bool ended = second.waitForFinished(10000);
+    if (!ended)
+        second.kill();
+    ASSERT_TRUE(ended) << "a second copy kept running";
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(second.readAllStandardError().toStdString(), "Ruvex Voice уже запущен.\n");
+    EXPECT_EQ(second.readAllStandardOutput().toStdString(), "");
     EXPECT_FALSE(tray.program().finished());
 }
 
