@@ -6,6 +6,7 @@
 #include "core/Defaults.h"
 #include "platform/AudioSource.h"
 #include "platform/linux/PulseAudioSource.h"
+#include "platform/linux/ToolkitAccessibility.h"
 #include "platform/x11/X11Trust.h"
 #include "platform/x11/XInputKeyMonitor.h"
 #include "speech/Recorder.h"
@@ -102,6 +103,12 @@ void AppDelegate::launch() {
     // The key store caches the key on its first read; reading it here, off the GUI thread, keeps a
     // slow secret service from delaying the first dictation's result.
     checks.post([] { (void)text::Keychain::aiKey(); });
+    // Qt and Chromium programs expose their text fields (and so the character before the caret, which
+    // decides the leading space) only when this switch was on as they started.
+    checks.post([] {
+        if (platform::lnx::ToolkitAccessibility::enabled() == false)
+            platform::lnx::ToolkitAccessibility::setEnabled(true);
+    });
 
     std::weak_ptr<DictationController> weak = controller;
     vocabularyWindow.onSave = [weak](const std::string& text) {

@@ -83,6 +83,8 @@ TEST(Inserter, TerminalsGetTheShortcutTheyPasteWith) {
     EXPECT_EQ(shortcut("kgx", "Kgx"), PasteShortcut::controlShiftV);
     EXPECT_EQ(shortcut("org.gnome.Console", "Org.gnome.Console"), PasteShortcut::controlShiftV);
     EXPECT_EQ(shortcut("st-256color", "st-256color"), PasteShortcut::controlShiftV);
+    // "lxterminal" holds "xterm", but it binds Ctrl+Shift+V.
+    EXPECT_EQ(shortcut("lxterminal", "Lxterminal"), PasteShortcut::controlShiftV);
     EXPECT_EQ(shortcut("", "com.raggesilver.BlackBox"), PasteShortcut::controlV);
     EXPECT_EQ(shortcut("xterm", "XTerm"), PasteShortcut::shiftInsert);
     EXPECT_EQ(shortcut("urxvt", "URxvt"), PasteShortcut::shiftInsert);

@@ -3,11 +3,13 @@
 // counts code points), through the whole paste.
 #include "output/Inserter.h"
 #include "platform/linux/AtspiCaretProbe.h"
+#include "platform/linux/ToolkitAccessibility.h"
 #include "platform/qt/QtClipboard.h"
 #include "platform/x11/X11FocusedWindow.h"
 #include "platform/x11/XTestKeySender.h"
 
 #include "DesktopSupport.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -91,7 +93,7 @@ TEST_F(CaretOnTheDesktop, QtFieldGetsASpaceExactlyWhereTheTextWouldRunIntoAWord)
 }
 
 TEST_F(CaretOnTheDesktop, ALineBreakBeforeTheCaretTakesNoSpace) {
-    TextTarget target(true);
+    TextTarget target(TextTarget::Kind::multiline);
     ASSERT_TRUE(desktop::waitForFocus("fixture_text_target"));
     target.setText("строка\n");
     ASSERT_TRUE(waitForCaret("\n"));
@@ -99,38 +101,31 @@ TEST_F(CaretOnTheDesktop, ALineBreakBeforeTheCaretTakesNoSpace) {
     EXPECT_EQ(target.waitForText("строка\nмир"), "строка\nмир");
 }
 
-// zenity's entry with `initial` in it, focused; `keys` (xdotool key names) then move the caret.
-std::string pasteIntoGtk(CaretOnTheDesktop& test, const std::string& initial, const QStringList& keys,
-                         const std::function<void()>& paste, const std::optional<std::string>& before,
-                         const std::function<bool(const std::optional<std::string>&)>& waitForCaret) {
-    Program zenity("zenity", {"--entry", "--title=Ruvex GTK target", "--text=Поле",
-                              "--entry-text=" + QString::fromStdString(initial)});
-    if (!desktop::waitForFocus("zenity")) {
-        return "<no focus>";
-    }
-    if (!keys.isEmpty()) {
-        // Wait until the entry has the focus (its whole text selected) before moving the caret.
-        waitForCaret(std::string());
-        desktop::runTool("xdotool", QStringList{"key"} + keys);
-    }
-    if (!waitForCaret(before)) {
-        return "<caret not reported>";
-    }
-    paste();
-    // GTK fetches the clipboard after the key press; Return must wait until the text is in.
-    waitForCaret(std::string("р"));
-    desktop::runTool("xdotool", {"key", "Return"});
-    desktop::pumpUntil([&] { return zenity.finished(); });
-    (void)test;
-    auto out = zenity.remainingOutput();
-    return out.empty() ? out : out.substr(0, out.size() - 1);
-}
-
 TEST_F(CaretOnTheDesktop, GtkEntryGetsTheSameDecisionsWithItsOwnOffsets) {
-    auto gtk = [&](const std::string& initial, const QStringList& keys, const std::optional<std::string>& before) {
-        return pasteIntoGtk(
-            *this, initial, keys, [&] { paste("мир"); }, before,
-            [&](const std::optional<std::string>& wanted) { return waitForCaret(wanted); });
+    // zenity's entry with `initial` in it; `keys` (xdotool key names) move the caret once the entry
+    // has the focus; "мир" is pasted when the probe reports `before`; Return ends it.
+    auto gtk = [&](const std::string& initial, const QStringList& keys, const std::string& before) -> std::string {
+        Program zenity("zenity", {"--entry", "--title=Ruvex GTK target", "--text=Поле",
+                                  "--entry-text=" + QString::fromStdString(initial)});
+        if (!desktop::waitForFocus("zenity")) {
+            return "<no focus>";
+        }
+        if (!keys.isEmpty()) {
+            // The entry has the focus once its whole text is selected, which starts at 0.
+            waitForCaret(std::string());
+            desktop::runTool("xdotool", QStringList{"key"} + keys);
+        }
+        if (!waitForCaret(before)) {
+            return "<caret not reported>";
+        }
+        paste("мир");
+        // GTK fetches the clipboard after the key press; Return must wait until the text is in.
+        waitForCaret(std::string("р"));
+        desktop::runTool("xdotool", {"key", "Return"});
+        desktop::pumpUntil([&] { return zenity.finished(); });
+        gated.release();
+        auto out = zenity.remainingOutput();
+        return out.empty() ? out : out.substr(0, out.size() - 1);
     };
     EXPECT_EQ(gtk("слово", {"End"}, "о"), "слово мир");
     // The whole initial text is selected: the selection starts at the start, and is replaced.
@@ -139,6 +134,48 @@ TEST_F(CaretOnTheDesktop, GtkEntryGetsTheSameDecisionsWithItsOwnOffsets) {
     // GTK counts code points: two back from the caret still ends in the whole emoji.
     EXPECT_EQ(gtk("a😀", {"End"}, "😀"), "a😀 мир");
     EXPECT_EQ(gtk("😀b", {"End", "Left"}, "😀"), "😀 мирb");
+}
+
+TEST_F(CaretOnTheDesktop, AWindowWithoutAccessibleTextGetsNoSpaceAndStillThePaste) {
+    testsupport::TempDir dir;
+    QString typed = QString::fromStdString((dir / "typed").string());
+    // xterm exposes nothing on the accessibility bus.
+    Program xterm("xterm",
+                  {"-u8", "-e", "sh", "-c",
+                   QString("while read line && [ -z \"$line\" ]; do :; done; printf %s \"$line\" > '%1'").arg(typed)},
+                  {"LC_ALL=C.UTF-8"});
+    ASSERT_TRUE(desktop::waitForFocus("xterm"));
+    EXPECT_EQ(caret.characterBeforeCaret(), std::nullopt);
+    paste("слово");
+    ASSERT_TRUE(desktop::pumpUntil([&] {
+        desktop::runTool("xdotool", {"key", "Return"});
+        desktop::pumpFor(0.2);
+        return xterm.finished();
+    }));
+    EXPECT_EQ(testsupport::readFile(typed.toStdString()), "слово");
+}
+
+TEST_F(CaretOnTheDesktop, QtProgramsExposeTheirTextWhenStartedWithTheDesktopSwitchOn) {
+    using platform::lnx::ToolkitAccessibility;
+    auto was = ToolkitAccessibility::enabled();
+    ASSERT_TRUE(was.has_value());
+    struct Restore {
+        bool on;
+        ~Restore() { ToolkitAccessibility::setEnabled(on); }
+    } restore{*was};
+
+    ASSERT_TRUE(ToolkitAccessibility::setEnabled(false));
+    EXPECT_EQ(ToolkitAccessibility::enabled(), false);
+    {
+        TextTarget closed(TextTarget::Kind::line, false);
+        closed.setText("слово");
+        EXPECT_EQ(caret.characterBeforeCaret(), std::nullopt);
+    }
+    ASSERT_TRUE(ToolkitAccessibility::setEnabled(true));
+    EXPECT_EQ(ToolkitAccessibility::enabled(), true);
+    TextTarget open(TextTarget::Kind::line, false);
+    open.setText("слово");
+    EXPECT_TRUE(waitForCaret("о"));
 }
 
 TEST_F(CaretOnTheDesktop, AStoppedApplicationCostsNoSpaceAndNoHang) {

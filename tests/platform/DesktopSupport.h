@@ -15,7 +15,7 @@
 
 namespace desktop {
 
-/// Why a desktop test cannot run here, or nullopt when it can.
+/// Why a desktop test cannot run here, or nullopt when it can: only on the rig's private display.
 std::optional<std::string> missingDisplay();
 std::optional<std::string> missingAccessibilityBus();
 
@@ -63,8 +63,10 @@ private:
 /// The Qt text field of the fixtures ("<caret>\t<text>" on every change, commands on its input).
 class TextTarget {
 public:
-    /// Starts the field and waits until it has the keyboard focus.
-    explicit TextTarget(bool multiline = false);
+    enum class Kind { line, multiline };
+    /// Starts the field and waits until it has the keyboard focus. With `forceAccessible` it exposes
+    /// its widgets on the accessibility bus whatever the desktop's switch says.
+    explicit TextTarget(Kind kind = Kind::line, bool forceAccessible = true);
     /// Replaces the text (caret at its end), moves the caret, or selects; waits until done.
     void setText(const std::string& text);
     void setCaret(int position);

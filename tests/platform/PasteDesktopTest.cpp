@@ -13,6 +13,7 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QRegularExpression>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -25,6 +26,7 @@ namespace {
 using desktop::GatedQueue;
 using desktop::Program;
 using desktop::TextTarget;
+using output::Inserter;
 using platform::Selection;
 using testing::Contains;
 using testing::Not;
@@ -138,6 +140,19 @@ TEST_F(PasteOnTheDesktop, SomebodyElseCopyingDuringThePasteWindowKeepsTheirConte
     EXPECT_EQ(desktop::selectionTarget("UTF8_STRING"), "скопировано");
 }
 
+TEST_F(PasteOnTheDesktop, TwoPastesWithinThePasteWindowStillGiveTheUserClipboardBack) {
+    auto owner = foreignText("пользовательское");
+    TextTarget target;
+    output::Inserter inserter(caret, clipboard, keys, focus, gated);
+    inserter.insert("раз");
+    EXPECT_EQ(target.waitForText("раз"), "раз");
+    inserter.insert("два");
+    EXPECT_EQ(target.waitForText("раздва"), "раздва");
+    EXPECT_EQ(gated.release(), (std::vector<double>{0.6, 0.6}));
+    EXPECT_EQ(desktop::selectionTarget("UTF8_STRING"), "пользовательское");
+    EXPECT_THAT(desktop::selectionTargets(), Not(Contains("x-kde-passwordManagerHint")));
+}
+
 TEST_F(PasteOnTheDesktop, AnEmptyClipboardIsEmptyAgainAfterThePaste) {
     // Take the clipboard from whoever has it, then leave it without an owner.
     QGuiApplication::clipboard()->setText("x");
@@ -207,6 +222,56 @@ TEST_F(PasteOnTheDesktop, TheKeySenderWaitsForHeldModifiersAndSaysWhenTheyStayDo
     auto result = keys.sendPaste(platform::PasteShortcut::controlV);
     desktop::runTool("xdotool", {"keyup", "64"});
     EXPECT_EQ(result, platform::KeySender::Result::sentWithModifier);
+}
+
+TEST_F(PasteOnTheDesktop, EachShortcutReachesTheWindowAsItsKeyWithItsModifiers) {
+    TextTarget target;
+    using platform::PasteShortcut;
+    const std::pair<PasteShortcut, std::string> sent[] = {
+        {PasteShortcut::controlV, "key 55 C"},
+        {PasteShortcut::controlShiftV, "key 55 CS"},
+        {PasteShortcut::shiftInsert, "key 118 S"},
+    };
+    for (const auto& [shortcut, expected] : sent) {
+        EXPECT_EQ(keys.sendPaste(shortcut), platform::KeySender::Result::sent);
+        EXPECT_EQ(target.program().waitForLine([&](const std::string& line) { return line == expected; }), expected);
+    }
+}
+
+TEST_F(PasteOnTheDesktop, WithoutAWindowManagerTheFocusedWindowIsFoundFromTheInputFocus) {
+    // A display of its own, with no window manager to set _NET_ACTIVE_WINDOW.
+    Program server("Xvfb", {"-displayfd", "1", "-noreset", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+    auto number = server.waitForLine([](const std::string& line) { return !line.empty(); });
+    ASSERT_TRUE(number.has_value());
+    QString display = ":" + QString::fromStdString(*number);
+    auto on = [&](QStringList command) { return desktop::runTool("env", QStringList{"DISPLAY=" + display} + command); };
+
+    ASSERT_TRUE(desktop::pumpUntil([&] { return on({"xdpyinfo"}).exitCode == 0; }));
+    Program xterm("xterm", {}, {"DISPLAY=" + display});
+    std::string windows;
+    ASSERT_TRUE(desktop::pumpUntil([&] {
+        windows = on({"xdotool", "search", "--onlyvisible", "--classname", "^xterm$"}).out;
+        return !windows.empty();
+    })) << "xterm ended: "
+        << xterm.finished() << ", windows: " << on({"xdotool", "search", "--classname", "xterm"}).out;
+    QString toplevel = QString::fromStdString(windows.substr(0, windows.find('\n')));
+    // Focus a window inside the xterm, which has no WM_CLASS of its own: the search walks up.
+    auto tree = on({"xwininfo", "-children", "-id", toplevel}).out;
+    static const QRegularExpression child("^\\s+(0x[0-9a-f]+) ", QRegularExpression::MultilineOption);
+    auto inner = child.match(QString::fromStdString(tree));
+    ASSERT_TRUE(inner.hasMatch()) << tree;
+    // Focus can only go to a viewable window; the map may still be on its way.
+    ASSERT_TRUE(desktop::pumpUntil([&] { return on({"xdotool", "windowfocus", inner.captured(1)}).exitCode == 0; }));
+
+    std::string previous = std::getenv("DISPLAY");
+    setenv("DISPLAY", display.toStdString().c_str(), 1);
+    platform::x11::X11FocusedWindow bare;
+    setenv("DISPLAY", previous.c_str(), 1);
+    auto window = bare.identify();
+    ASSERT_TRUE(window.has_value());
+    EXPECT_EQ(window->instance, "xterm");
+    EXPECT_EQ(window->className, "XTerm");
+    EXPECT_EQ(Inserter::shortcutFor(window), platform::PasteShortcut::shiftInsert);
 }
 
 } // namespace
