@@ -78,7 +78,7 @@ TEST_F(DictationEndToEnd, SpokenPiecesArriveInTheFocusedFieldAndTheClipboardIsKe
     EXPECT_EQ(target.waitForText(expected, 1), expected);
 }
 
-TEST_F(DictationEndToEnd, AReplacementSavedInTheEditorAppliesToTheNextDictation) {
+TEST_F(DictationEndToEnd, ADictionarySavedInTheEditorAppliesToTheNextDictation) {
     FakeWatcher watcher;
     ASSERT_TRUE(watcher.registered());
     TrayProgram tray(tones::modelDirectory());
@@ -90,7 +90,7 @@ TEST_F(DictationEndToEnd, AReplacementSavedInTheEditorAppliesToTheNextDictation)
     // The editor opens with the keyboard focus in its text: replace the text through the clipboard
     // and save with the editor's shortcut.
     ASSERT_TRUE(desktop::waitForFocus("ruvex-voice"));
-    QGuiApplication::clipboard()->setText(QStringLiteral("# Мой словарь\nмягких → свежих\n"));
+    QGuiApplication::clipboard()->setText(QStringLiteral("# Мой словарь\nкаша\nмягких → свежих\n"));
     desktop::runTool("xdotool", {"key", "ctrl+a", "ctrl+v"});
     desktop::pumpFor(0.3);
     screenshot("dictionary-editor");
@@ -98,8 +98,11 @@ TEST_F(DictationEndToEnd, AReplacementSavedInTheEditorAppliesToTheNextDictation)
     desktop::runTool("xdotool", {"key", "ctrl+s"});
     ASSERT_TRUE(tray.waitForLine("flash Словарь сохранен", before));
     EXPECT_EQ(testsupport::readFile(tray.dataHome() / "Ruvex Voice" / "Словарь.txt"),
-              "# Мой словарь\nмягких → свежих\n");
-    EXPECT_TRUE(menu.has("Словарь (1)…"));
+              "# Мой словарь\nкаша\nмягких → свежих\n");
+    EXPECT_TRUE(menu.has("Словарь (2)…"));
+    // A new term reloads the engine with it; dictation goes on with the new one.
+    ASSERT_TRUE(tray.waitForLine("engine loaded", before));
+    EXPECT_EQ(testsupport::readFile(tray.dataHome() / "Ruvex Voice" / "terms.txt"), "каша\n");
 
     desktop::TextTarget target;
     ASSERT_TRUE(tray.dictate(twoPieces(dir)));
