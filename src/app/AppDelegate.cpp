@@ -7,7 +7,6 @@
 #include "platform/AudioSource.h"
 #include "platform/linux/PulseAudioSource.h"
 #include "platform/linux/ToolkitAccessibility.h"
-#include "platform/x11/X11Trust.h"
 #include "platform/x11/XInputKeyMonitor.h"
 #include "speech/Recorder.h"
 #include "text/Keychain.h"
@@ -20,9 +19,8 @@
 
 namespace app {
 
-AppDelegate::AppDelegate(core::MainQueue& main)
-    : main(main), trust(std::make_unique<platform::x11::X11Trust>()),
-      hotkey(std::make_unique<platform::x11::XInputKeyMonitor>(main)),
+AppDelegate::AppDelegate(core::MainQueue& main, std::unique_ptr<platform::Trust> keyboardTrust)
+    : main(main), trust(std::move(keyboardTrust)), hotkey(std::make_unique<platform::x11::XInputKeyMonitor>(main)),
       overlayPort(std::make_unique<OverlayAdapter>(overlay)), models(makeModels(main)),
       output(std::make_unique<Output>(main)) {
     DictationServices services;

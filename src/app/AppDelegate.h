@@ -7,6 +7,7 @@
 #include "core/MainQueue.h"
 #include "core/SerialQueue.h"
 #include "platform/Trust.h"
+#include "platform/x11/X11Trust.h"
 #include "ui/Onboarding.h"
 #include "ui/Overlay.h"
 #include "ui/VocabularyWindow.h"
@@ -26,8 +27,10 @@ class Output;
 /// QApplication and destroy it before.
 class AppDelegate {
 public:
-    /// `main` must outlive the delegate.
-    explicit AppDelegate(core::MainQueue& main);
+    /// `main` must outlive the delegate. `trust` tells whether the desktop lets the program watch and
+    /// send keys; on X11 it always does.
+    explicit AppDelegate(core::MainQueue& main,
+                         std::unique_ptr<platform::Trust> trust = std::make_unique<platform::x11::X11Trust>());
     ~AppDelegate();
     AppDelegate(const AppDelegate&) = delete;
     AppDelegate& operator=(const AppDelegate&) = delete;
