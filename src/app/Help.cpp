@@ -15,6 +15,7 @@ std::string helpText() {
            "  ruvex-voice --help          эта справка\n"
            "\n"
            "Переменные окружения:\n"
+           "  RUVEX_VOICE_AI_URL          адрес сервиса ИИ вместо https://api.deepseek.com\n"
            "  RUVEX_VOICE_MODEL_URL       адрес зеркала с файлами модели речи вместо huggingface.co\n"
            "  RUVEX_VOICE_MODEL_DIR       своя папка с моделью речи (tokens.txt, encoder.int8.onnx,\n"
            "                              decoder.onnx, joiner.onnx): берется как есть, без скачивания\n"

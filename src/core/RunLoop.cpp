@@ -10,21 +10,19 @@ bool later(const auto& a, const auto& b) {
 }
 } // namespace
 
+// Both notify while holding the lock: once the owner can see the work it may run it and destroy
+// the loop, so a poster must not touch the loop after unlocking.
 void RunLoop::post(std::function<void()> work) {
-    {
-        std::lock_guard lock(mutex);
-        ready.push_back(std::move(work));
-    }
+    std::lock_guard lock(mutex);
+    ready.push_back(std::move(work));
     wake.notify_all();
 }
 
 void RunLoop::postAfter(double seconds, std::function<void()> work) {
     auto due = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-    {
-        std::lock_guard lock(mutex);
-        timers.push_back({due, nextOrder++, std::move(work)});
-        std::push_heap(timers.begin(), timers.end(), [](auto& a, auto& b) { return later(a, b); });
-    }
+    std::lock_guard lock(mutex);
+    timers.push_back({due, nextOrder++, std::move(work)});
+    std::push_heap(timers.begin(), timers.end(), [](auto& a, auto& b) { return later(a, b); });
     wake.notify_all();
 }
 

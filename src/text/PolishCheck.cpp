@@ -52,6 +52,9 @@ void PolishCheck::run(core::RunLoop& loop, const std::vector<std::string>& argum
     const Vocabulary none;
     std::string line;
     while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back(); // a CR LF ending is one terminator
+        }
         std::string sentence = unicode::trimmedSpacesAndTabs(line);
         if (sentence.empty()) {
             continue;

@@ -9,6 +9,7 @@
 
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -28,32 +29,17 @@ public:
     };
     using Respond = std::function<void(const httplib::Request&, httplib::Response&)>;
 
-    explicit ChatServer(Respond respond = reply("готово")) : respond(std::move(respond)) {
-        server.Post("/chat/completions", [this](const httplib::Request& request, httplib::Response& response) {
-            {
-                std::lock_guard lock(mutex);
-                received.push_back({request.path, request.get_header_value("Authorization"),
-                                    request.get_header_value("Content-Type"), request.body});
-            }
-            Respond current;
-            {
-                std::lock_guard lock(mutex);
-                current = this->respond;
-            }
-            current(request, response);
-        });
-        port = server.bind_to_any_port("127.0.0.1");
-        // The socket is listening once bound: requests wait in its backlog until the loop starts.
-        thread = std::thread([this] { server.listen_after_bind(); });
-        // stop() is ignored until the loop runs, so the destructor needs it running.
-        while (!server.is_running()) {
-            std::this_thread::yield();
-        }
-    }
+    explicit ChatServer(Respond respond = reply("готово"))
+        : ChatServer(std::make_unique<httplib::Server>(), "http", std::move(respond)) {}
+
+    /// The same over TLS, with this certificate and key (PEM files).
+    ChatServer(const std::string& certificate, const std::string& key, Respond respond)
+        : ChatServer(std::make_unique<httplib::SSLServer>(certificate.c_str(), key.c_str()), "https",
+                     std::move(respond)) {}
 
     ~ChatServer() {
         release();
-        server.stop();
+        server->stop();
         thread.join();
     }
 
@@ -61,7 +47,7 @@ public:
     ChatServer& operator=(const ChatServer&) = delete;
 
     /// The base URL to put in RUVEX_VOICE_AI_URL.
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port); }
+    std::string url() const { return scheme + "://127.0.0.1:" + std::to_string(port); }
 
     void setRespond(Respond value) {
         std::lock_guard lock(mutex);
@@ -114,7 +100,29 @@ public:
     }
 
 private:
-    httplib::Server server;
+    ChatServer(std::unique_ptr<httplib::Server> created, std::string scheme, Respond respond)
+        : server(std::move(created)), scheme(std::move(scheme)), respond(std::move(respond)) {
+        server->Post("/chat/completions", [this](const httplib::Request& request, httplib::Response& response) {
+            Respond current;
+            {
+                std::lock_guard lock(mutex);
+                received.push_back({request.path, request.get_header_value("Authorization"),
+                                    request.get_header_value("Content-Type"), request.body});
+                current = this->respond;
+            }
+            current(request, response);
+        });
+        port = server->bind_to_any_port("127.0.0.1");
+        // The socket is listening once bound: requests wait in its backlog until the loop starts.
+        thread = std::thread([this] { server->listen_after_bind(); });
+        // stop() is ignored until the loop runs, so the destructor needs it running.
+        while (!server->is_running()) {
+            std::this_thread::yield();
+        }
+    }
+
+    std::unique_ptr<httplib::Server> server;
+    std::string scheme;
     mutable std::mutex mutex;
     std::condition_variable released;
     bool isReleased = false;

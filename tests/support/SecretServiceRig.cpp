@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,39 +12,41 @@
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
-
 namespace testsupport {
 
 namespace {
 
-/// Spawns a program with pipes on its standard input and output; either may be left out.
-pid_t spawn(const std::vector<std::string>& arguments, int* input, int* output) {
+/// Starts a program (searched in PATH) with pipes on its standard input and output; either may be
+/// left out (then /dev/null). A service is tied to this process: it gets SIGTERM when the test
+/// process dies, even by a crash, and its diagnostics are dropped, so that nothing outlives the test
+/// or holds the test runner's output open.
+pid_t spawn(const std::vector<std::string>& arguments, int* input, int* output, bool service) {
     int in[2] = {-1, -1};
     int out[2] = {-1, -1};
     if ((input && pipe2(in, O_CLOEXEC) != 0) || (output && pipe2(out, O_CLOEXEC) != 0)) {
         throw std::runtime_error("pipe failed");
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (input) {
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    }
-    if (output) {
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     }
     std::vector<char*> argv;
     for (const auto& argument : arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
     argv.push_back(nullptr);
-    pid_t pid = -1;
-    int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        if (service && (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent)) {
+            _exit(127);
+        }
+        int null = open("/dev/null", O_RDWR);
+        dup2(input ? in[0] : null, 0);
+        dup2(output ? out[1] : null, 1);
+        if (service) {
+            dup2(null, 2);
+        }
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
     if (input) {
         close(in[0]);
         *input = in[1];
@@ -53,7 +55,7 @@ pid_t spawn(const std::vector<std::string>& arguments, int* input, int* output) 
         close(out[1]);
         *output = out[0];
     }
-    if (error != 0) {
+    if (pid < 0) {
         throw std::runtime_error("cannot start " + arguments[0]);
     }
     return pid;
@@ -111,7 +113,7 @@ const char* const busConfiguration = R"(<!DOCTYPE busconfig PUBLIC "-//freedeskt
 Finished runProgram(const std::vector<std::string>& arguments, const std::string& input) {
     int in = -1;
     int out = -1;
-    pid_t pid = spawn(arguments, &in, &out);
+    pid_t pid = spawn(arguments, &in, &out, false);
     // Inputs are small: they fit in the pipe before the program starts writing.
     writeAll(in, input);
     close(in);
@@ -126,14 +128,21 @@ SessionBus::SessionBus() {
     std::string configuration = busConfiguration;
     configuration.replace(configuration.find("@DIR@"), 5, dir.path().string());
     writeFile(dir / "bus.conf", configuration);
-    auto started = runProgram({"dbus-daemon", "--config-file=" + (dir / "bus.conf").string(), "--fork",
-                               "--print-address=1", "--print-pid=1"});
-    auto newline = started.output.find('\n');
-    if (started.status != 0 || newline == std::string::npos) {
+    int out = -1;
+    pid = spawn({"dbus-daemon", "--config-file=" + (dir / "bus.conf").string(), "--nofork", "--print-address=1"},
+                nullptr, &out, true);
+    // The daemon prints its address once it listens, then keeps running.
+    std::string address;
+    char c = 0;
+    while (read(out, &c, 1) == 1 && c != '\n') {
+        address += c;
+    }
+    close(out);
+    if (address.empty()) {
+        kill(pid, SIGTERM);
+        waitFor(pid);
         throw std::runtime_error("dbus-daemon did not start");
     }
-    std::string address = started.output.substr(0, newline);
-    pid = static_cast<pid_t>(std::stol(started.output.substr(newline + 1)));
     if (const char* previous = std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
         hadAddress = true;
         savedAddress = previous;
@@ -147,7 +156,8 @@ SessionBus::~SessionBus() {
     } else {
         unsetenv("DBUS_SESSION_BUS_ADDRESS");
     }
-    kill(pid, SIGTERM); // the daemon forked away from us: it is not our child to wait for
+    kill(pid, SIGTERM);
+    waitFor(pid);
 }
 
 bool SessionBus::hasOwner(const std::string& name) const {
@@ -158,7 +168,7 @@ bool SessionBus::hasOwner(const std::string& name) const {
 
 Keyring::Keyring(const SessionBus& bus) {
     int in = -1;
-    pid = spawn({"gnome-keyring-daemon", "--foreground", "--unlock", "--components=secrets"}, &in, nullptr);
+    pid = spawn({"gnome-keyring-daemon", "--foreground", "--unlock", "--components=secrets"}, &in, nullptr, true);
     writeAll(in, "throw-away");
     close(in);
     // Readiness, not timing: wait until the daemon owns its name, giving up after a generous bound.

@@ -19,8 +19,8 @@ struct Finished {
 /// input, and waits for it. Its standard error is left alone.
 Finished runProgram(const std::vector<std::string>& arguments, const std::string& input = {});
 
-/// A private D-Bus session bus, exported in DBUS_SESSION_BUS_ADDRESS while the object lives. It
-/// has no service files, so nothing is started on demand: only what a test starts is on it.
+/// A private D-Bus session bus (a child of the test process), exported in DBUS_SESSION_BUS_ADDRESS while the object
+/// lives. It has no service files, so nothing is started on demand: only what a test starts is on it.
 class SessionBus {
 public:
     SessionBus();

@@ -2,12 +2,12 @@
 
 #include "fakes/MemorySecretStore.h"
 #include "support/ChatServer.h"
+#include "support/PolishOutput.h"
 #include "text/Keychain.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <regex>
 #include <sstream>
 
 namespace {
@@ -17,16 +17,7 @@ using text::Keychain;
 using text::PolishCheck;
 using text::Style;
 
-/// Each output line with the elapsed time replaced by "T", which is the only part that varies.
-std::vector<std::string> linesOf(const std::string& output) {
-    static const std::regex seconds(R"(^(  \S+) \d+\.\d с)");
-    std::vector<std::string> lines;
-    std::istringstream in(output);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(std::regex_replace(line, seconds, "$1 T с"));
-    }
-    return lines;
-}
+using testsupport::polishLines;
 
 class PolishCheckTest : public ::testing::Test {
 protected:
@@ -44,7 +35,7 @@ protected:
         std::istringstream in(input);
         std::ostringstream out;
         PolishCheck::run(loop, arguments, in, out);
-        return linesOf(out.str());
+        return polishLines(out.str());
     }
 
     core::RunLoop loop;
@@ -104,11 +95,11 @@ TEST_F(PolishCheckTest, MarksLocalResultsWhenTheServiceIsUnreachable) {
 }
 
 TEST_F(PolishCheckTest, TimeHasOneDecimalWithAPeriod) {
-    std::istringstream in("ну, давай завтра\n");
-    std::ostringstream out;
-    PolishCheck::run(loop, {"asSpoken"}, in, out);
-    EXPECT_TRUE(std::regex_search(out.str(), std::regex("\n  asSpoken [0-9]+\\.[0-9] с: Давай завтра\n$")))
-        << out.str();
+    EXPECT_EQ(run({"asSpoken"}, "ну, давай завтра\n"),
+              (std::vector<std::string>{"« ну, давай завтра", "  asSpoken T с: Давай завтра"}));
+    EXPECT_EQ(polishLines("  natural 12.3 с: x\n  natural 1,5 с: x\n  natural 1.25 с: x\n  natural 1 с: x"),
+              (std::vector<std::string>{"  natural T с: x", "  natural 1,5 с: x", "  natural 1.25 с: x",
+                                        "  natural 1 с: x"}));
 }
 
 TEST_F(PolishCheckTest, WithoutAKeyNothingIsRead) {
@@ -124,6 +115,7 @@ TEST_F(PolishCheckTest, WithoutAKeyNothingIsRead) {
 TEST_F(PolishCheckTest, WithoutValidArgumentsLinesAreOnlyEchoed) {
     EXPECT_EQ(run({"Natural", "en-ai", "EN-natural"}, "раз\n\nдва"), (std::vector<std::string>{"« раз", "« два"}));
     EXPECT_EQ(run({}, "   \n\t\n"), std::vector<std::string>{});
+    EXPECT_EQ(run({}, "раз\r\n \r\nдва\r\n"), (std::vector<std::string>{"« раз", "« два"}));
 }
 
 TEST(PolishCheckArguments, MapToPresets) {

@@ -1,11 +1,11 @@
 #include "support/ChatServer.h"
+#include "support/PolishOutput.h"
 #include "support/SecretServiceRig.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <regex>
 #include <sstream>
 
 namespace {
@@ -13,16 +13,7 @@ namespace {
 using testsupport::ChatServer;
 using testsupport::runProgram;
 
-/// The program's output lines with the elapsed time replaced by "T".
-std::vector<std::string> linesOf(const std::string& output) {
-    static const std::regex seconds(R"(^(  \S+) \d+\.\d с)");
-    std::vector<std::string> lines;
-    std::istringstream in(output);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(std::regex_replace(line, seconds, "$1 T с"));
-    }
-    return lines;
-}
+using testsupport::polishLines;
 
 /// The built program in a private home, with its key in a private keyring and the service on
 /// 127.0.0.1.
@@ -58,16 +49,16 @@ TEST_F(PolishCommandTest, PolishesEachLineUnderEachPresetInArgumentOrder) {
     auto finished = polish({"natural", "Natural", "en-business", "en-ai", "ai"},
                            " ну, давай завтра \n\n   \t\nдо пятницы, нет, до четверга\n");
     EXPECT_EQ(finished.status, 0);
-    EXPECT_EQ(linesOf(finished.output), (std::vector<std::string>{
-                                            "« ну, давай завтра",
-                                            "  natural T с: Ответ ИИ.",
-                                            "  en-business T с: Ответ ИИ.",
-                                            "  ai T с: Давай завтра",
-                                            "« до пятницы, нет, до четверга",
-                                            "  natural T с: Ответ ИИ.",
-                                            "  en-business T с: Ответ ИИ.",
-                                            "  ai T с: До четверга.",
-                                        }));
+    EXPECT_EQ(polishLines(finished.output), (std::vector<std::string>{
+                                                "« ну, давай завтра",
+                                                "  natural T с: Ответ ИИ.",
+                                                "  en-business T с: Ответ ИИ.",
+                                                "  ai T с: Давай завтра",
+                                                "« до пятницы, нет, до четверга",
+                                                "  natural T с: Ответ ИИ.",
+                                                "  en-business T с: Ответ ИИ.",
+                                                "  ai T с: До четверга.",
+                                            }));
     auto requests = server.requests();
     ASSERT_EQ(requests.size(), 5u);
     EXPECT_EQ(requests[0].authorization, "Bearer sk-e2e");
@@ -77,11 +68,11 @@ TEST_F(PolishCommandTest, AnUnreachableServiceGivesMarkedLocalResults) {
     setenv("RUVEX_VOICE_AI_URL", testsupport::unreachableURL().c_str(), 1);
     auto finished = polish({"asSpoken", "natural"}, "ну, давай завтра\n");
     EXPECT_EQ(finished.status, 0);
-    EXPECT_EQ(linesOf(finished.output), (std::vector<std::string>{
-                                            "« ну, давай завтра",
-                                            "  asSpoken T с: Давай завтра",
-                                            "  natural T с [локально]: Давай завтра",
-                                        }));
+    EXPECT_EQ(polishLines(finished.output), (std::vector<std::string>{
+                                                "« ну, давай завтра",
+                                                "  asSpoken T с: Давай завтра",
+                                                "  natural T с [локально]: Давай завтра",
+                                            }));
 }
 
 TEST_F(PolishCommandTest, WithoutAKeyItSaysSoAndReadsNothing) {

@@ -3,6 +3,7 @@
 #include "core/RunLoop.h"
 #include "fakes/MemorySecretStore.h"
 #include "support/ChatServer.h"
+#include "support/TempDir.h"
 #include "text/Keychain.h"
 
 #include <gtest/gtest.h>
@@ -203,6 +204,23 @@ TEST_F(PolisherTest, DroppedAndRefusedConnectionsFallBack) {
     EXPECT_FALSE(result.fallback);
 }
 
+TEST_F(PolisherTest, AServiceWithAnUntrustedCertificateIsNotTalkedTo) {
+    testsupport::TempDir dir;
+    auto certificate = (dir / "cert.pem").string();
+    auto key = (dir / "key.pem").string();
+    std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -addext "
+                          "subjectAltName=IP:127.0.0.1 -keyout '" +
+                          key + "' -out '" + certificate + "' 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    ChatServer secure(certificate, key, ChatServer::reply("Ответ ИИ."));
+    setenv("RUVEX_VOICE_AI_URL", secure.url().c_str(), 1);
+    auto result = polish("ну, давай завтра", Preset{Style::natural, false}, false);
+    EXPECT_EQ(result.text, "Давай завтра");
+    EXPECT_TRUE(result.fallback);
+    // The handshake fails before any request is sent.
+    EXPECT_TRUE(secure.requests().empty());
+}
+
 TEST_F(PolisherTest, ACorrectionAnsweredAfterItsTimeoutKeepsTheLocalText) {
     server.setRespond(server.heldUntilReleased(ChatServer::reply("Купи четыре.")));
     auto result = polish(correctionText, Preset{}, true);
@@ -272,6 +290,15 @@ TEST_F(PolisherTest, NoRequestWithoutKeyWithoutTextOrWithoutTheSwitch) {
     EXPECT_EQ(result.text, correctionText);
     EXPECT_FALSE(result.fallback);
 
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(PolisherTest, AKeyWithALineBreakInsideIsNeverSentAsHeaders) {
+    Keychain::setAiKey(std::string("sk-1\r\nX-Injected: yes"));
+    ASSERT_EQ(Keychain::aiKey(), "sk-1\r\nX-Injected: yes");
+    auto result = polish("ну, давай завтра", Preset{Style::natural, false}, false);
+    EXPECT_EQ(result.text, "Давай завтра");
+    EXPECT_TRUE(result.fallback);
     EXPECT_TRUE(server.requests().empty());
 }
 
