@@ -56,12 +56,15 @@ QImage render(QWidget& widget) {
     return image;
 }
 
-std::filesystem::path screenshot(QWidget& widget, const QString& name) {
+std::filesystem::path screenshotFolder() {
     const char* folder = std::getenv("RUVEX_SCREENSHOTS");
-    if (!folder)
-        return {};
-    std::filesystem::create_directories(folder);
-    const std::filesystem::path file = std::filesystem::path(folder) / (name.toStdString() + ".png");
+    const std::filesystem::path path = folder ? folder : RUVEX_SCREENSHOTS_DIR;
+    std::filesystem::create_directories(path);
+    return path;
+}
+
+std::filesystem::path screenshot(QWidget& widget, const QString& name) {
+    const std::filesystem::path file = screenshotFolder() / (name.toStdString() + ".png");
     widget.grab().save(QString::fromStdString(file.string()));
     return file;
 }

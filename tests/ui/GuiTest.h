@@ -26,9 +26,12 @@ void processPast(double seconds);
 /// The widget drawn into a transparent image at scale 1.
 QImage render(QWidget& widget);
 
-/// Saves the widget's picture as `name`.png under the build folder's screenshots/ (when the build set
-/// RUVEX_SCREENSHOTS); returns the file written, or an empty path.
+/// Saves the widget's picture as `name`.png in $RUVEX_SCREENSHOTS, else in the build folder's
+/// screenshots/; returns the file written.
 std::filesystem::path screenshot(QWidget& widget, const QString& name);
+
+/// $RUVEX_SCREENSHOTS, else the build folder's screenshots/; created when missing.
+std::filesystem::path screenshotFolder();
 
 /// Perceived brightness of a pixel composited over black, 0 to 255.
 int brightness(const QImage& image, int x, int y);

@@ -83,6 +83,7 @@ TEST_F(KeyDialogTest, SavesTheTrimmedKeyAndAnEmptyFieldRemovesIt) {
         EXPECT_TRUE(form.field->text().isEmpty());
         EXPECT_TRUE(guitest::processUntil([&] { return form.field->hasFocus(); })) << "focus in the field";
         form.field->setText("  sk-new key\n");
+        guitest::screenshot(*form.dialog, "key-dialog");
         return KeyDialog::Button::save;
     });
     EXPECT_EQ(opened, 1);

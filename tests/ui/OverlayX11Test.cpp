@@ -1,10 +1,13 @@
 #include "GuiTest.h"
 
+#include "support/TempDir.h"
 #include "ui/Overlay.h"
 #include "ui/PillView.h"
+#include "ui/VocabularyWindow.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QScreen>
 #include <QWidget>
@@ -91,8 +94,8 @@ bool runs(const QStringList& command) {
 
 TEST(OverlayX11Test, FloatsAtTheBottomCentreWithoutFocusAndLetsClicksThrough) {
     ASSERT_NE(display(), nullptr) << "needs the X11 platform";
-    const char* expected = std::getenv("RUVEX_EXPECT_COMPOSITOR");
-    const bool composited = !expected || std::string(expected) == "1";
+    // Which desktop this executable runs on: the rig's (with a compositor) or a bare server.
+    const bool composited = RUVEX_EXPECT_COMPOSITOR == 1;
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
 
     // A window under where the pill will be, holding the focus.
@@ -145,8 +148,33 @@ TEST(OverlayX11Test, FloatsAtTheBottomCentreWithoutFocusAndLetsClicksThrough) {
     EXPECT_LE(std::abs(message.center().x() - area.center().x()), 1);
     EXPECT_EQ(activeWindow(), activeBefore);
 
+    // What the desktop shows, for people to look at: the pill over the target window.
+    const QRect around = message.adjusted(-12, -12, 12, 12);
+    const QString crop =
+        QStringLiteral("%1x%2+%3+%4").arg(around.width()).arg(around.height()).arg(around.x()).arg(around.y());
+    const QString file = QString::fromStdString(
+        (guitest::screenshotFolder() / (composited ? "pill-on-desktop.png" : "pill-on-bare-x.png")).string());
+    EXPECT_TRUE(runs({"import", "-window", "root", "-crop", crop, file}));
+
     overlay.hide();
     EXPECT_TRUE(guitest::processUntil([&] { return !panel.isVisible(); }));
+}
+
+TEST(VocabularyWindowX11Test, ComesForwardWithTheCursorInTheText) {
+    ASSERT_NE(display(), nullptr) << "needs the X11 platform";
+    testsupport::IsolatedHome home;
+    Target other;
+    other.setWindowTitle("other");
+    other.setGeometry(40, 40, 300, 200);
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(guitest::processUntil([&] { return other.isActiveWindow(); }));
+
+    ui::VocabularyWindow editor;
+    editor.show();
+    ASSERT_TRUE(guitest::processUntil([&] { return editor.window()->isActiveWindow(); }));
+    EXPECT_TRUE(guitest::processUntil([&] { return editor.textView()->hasFocus(); }));
+    editor.close();
 }
 
 } // namespace

@@ -228,6 +228,30 @@ TEST_F(StatusMenuTest, RecentEntriesAreFoldedAndCutButCopiedWhole) {
         expected += "e\u0301";
     EXPECT_EQ(StatusMenu::recentTitle(accents).toStdString(), expected + "…");
     EXPECT_EQ(StatusMenu::recentTitle("\n\n").toStdString(), "");
+    std::string families;
+    for (int i = 0; i < 61; ++i)
+        families += "👩‍👩‍👧‍👦";
+    const QString cut = StatusMenu::recentTitle(families);
+    EXPECT_TRUE(cut.endsWith("…"));
+    EXPECT_EQ(cut.chopped(1).toStdString().size(), families.size() / 61 * 60) << "60 whole emoji sequences";
+}
+
+TEST_F(StatusMenuTest, Screenshot) {
+    state.hasKey = true;
+    state.engineLoaded = false;
+    state.model = speech::ModelStore::State::downloading(0.427);
+    state.dictionaryCount = 3;
+    state.history = {"Привет, это проверка."};
+    build();
+    menu.popup(QPoint(10, 10));
+    ASSERT_TRUE(guitest::processUntil([&] { return menu.isVisible(); }));
+    guitest::screenshot(menu, "status-menu");
+    QMenu* styles = submenu(menu, "Стиль: ");
+    styles->popup(QPoint(200, 60));
+    ASSERT_TRUE(guitest::processUntil([&] { return styles->isVisible(); }));
+    guitest::screenshot(*styles, "status-menu-styles");
+    styles->hide();
+    menu.hide();
 }
 
 } // namespace
