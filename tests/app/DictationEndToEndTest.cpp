@@ -108,6 +108,10 @@ TEST_F(DictationEndToEnd, ADictionarySavedInTheEditorAppliesToTheNextDictation) 
     ASSERT_TRUE(tray.dictate(twoPieces(dir)));
     const std::string expected = "Съешь же ещё этих свежих французских булок да выпей чаю";
     EXPECT_EQ(target.waitForText(expected, 30), expected);
+
+    // "Выйти" ends the program.
+    ASSERT_TRUE(menu.click("Выйти"));
+    EXPECT_TRUE(desktop::pumpUntil([&] { return tray.program().finished(); }, 10));
 }
 
 TEST_F(DictationEndToEnd, ADamagedModelLeavesTheProgramRunningAndSaysSo) {
