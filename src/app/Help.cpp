@@ -7,16 +7,19 @@ std::string helpText() {
            "\n"
            "Использование:\n"
            "  ruvex-voice                 запустить программу в системном лотке\n"
-           "  ruvex-voice --transcribe [--model ПАПКА] ФАЙЛ...\n"
-           "                              распознать аудиофайлы и напечатать текст\n"
-           "  ruvex-voice --download-model  скачать модель речи (232 МБ) и проверить её\n"
            "  ruvex-voice --polish СТИЛИ  обработать строки со стандартного ввода в стилях:\n"
            "                              ai, asSpoken, natural, business, friendly, en-<стиль>\n"
+           "  ruvex-voice --download-model  скачать модель речи (232 МБ) и проверить её\n"
+           "  ruvex-voice --transcribe [--model ПАПКА] ФАЙЛ...\n"
+           "                              распознать аудиофайлы и напечатать текст\n"
            "  ruvex-voice --help          эта справка\n"
            "\n"
            "Переменные окружения:\n"
+           "  RUVEX_VOICE_AI_URL          адрес сервиса ИИ вместо https://api.deepseek.com\n"
            "  RUVEX_VOICE_MODEL_URL       адрес зеркала с файлами модели речи вместо huggingface.co\n"
-           "  RUVEX_VOICE_AI_URL          адрес сервиса ИИ вместо https://api.deepseek.com\n";
+           "  RUVEX_VOICE_MODEL_DIR       своя папка с моделью речи (tokens.txt, encoder.int8.onnx,\n"
+           "                              decoder.onnx, joiner.onnx): берется как есть, без скачивания\n"
+           "                              и без проверки контрольных сумм\n";
 }
 
 } // namespace app

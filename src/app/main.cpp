@@ -1,4 +1,5 @@
 #include "app/Help.h"
+#include "app/TrayApplication.h"
 #include "core/RunLoop.h"
 #include "platform/linux/LibsecretStore.h"
 #include "speech/DownloadCommand.h"
@@ -17,19 +18,17 @@ int main(int argc, char** argv) {
         std::fputs(app::helpText().c_str(), stdout);
         return 0;
     }
-    if (args.size() >= 2 && args[1] == "--download-model") {
-        return speech::runDownloadCommand();
-    }
-    if (args.size() >= 2 && args[1] == "--transcribe") {
-        return speech::TranscribeCommand::run({args.begin() + 2, args.end()}, std::cout, std::cerr);
-    }
     text::Keychain::useStore(platform::lnx::makeSecretStore());
     if (args.size() >= 2 && args[1] == "--polish") {
         core::RunLoop loop;
         text::PolishCheck::run(loop, std::vector<std::string>(args.begin() + 2, args.end()));
         return 0;
     }
-    // The tray application comes with the desktop layer; until then the program explains itself.
-    std::fputs(app::helpText().c_str(), stdout);
-    return 0;
+    if (args.size() >= 2 && args[1] == "--download-model") {
+        return speech::runDownloadCommand();
+    }
+    if (args.size() >= 2 && args[1] == "--transcribe") {
+        return speech::TranscribeCommand::run({args.begin() + 2, args.end()}, std::cout, std::cerr);
+    }
+    return app::runTrayApplication(argc, argv);
 }
