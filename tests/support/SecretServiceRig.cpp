@@ -88,9 +88,11 @@ int waitFor(pid_t pid) {
 }
 
 void stop(pid_t pid) {
-    kill(pid, SIGCONT);
-    kill(pid, SIGTERM);
-    waitFor(pid);
+    if (pid > 0) {
+        kill(pid, SIGCONT);
+        kill(pid, SIGTERM);
+        waitFor(pid);
+    }
 }
 
 const char* const busConfiguration = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
@@ -141,18 +143,13 @@ SessionBus::SessionBus() {
         throw std::runtime_error("dbus-daemon did not start");
     }
     if (const char* previous = std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
-        hadAddress = true;
         savedAddress = previous;
     }
     setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
 }
 
 SessionBus::~SessionBus() {
-    if (hadAddress) {
-        setenv("DBUS_SESSION_BUS_ADDRESS", savedAddress.c_str(), 1);
-    } else {
-        unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    }
+    savedAddress ? setenv("DBUS_SESSION_BUS_ADDRESS", savedAddress->c_str(), 1) : unsetenv("DBUS_SESSION_BUS_ADDRESS");
     stop(pid);
 }
 
@@ -178,16 +175,12 @@ Keyring::Keyring(const SessionBus& bus) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    if (pid > 0) {
-        stop(pid);
-    }
+    stop(pid);
     throw std::runtime_error("gnome-keyring-daemon did not come up");
 }
 
 Keyring::~Keyring() {
-    if (pid > 0) {
-        stop(pid);
-    }
+    stop(pid);
 }
 
 void Keyring::pause() {
