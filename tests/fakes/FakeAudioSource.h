@@ -7,23 +7,20 @@
 
 namespace fakes {
 
-/// An audio source driven by the test: records starts and stops, and delivers blocks when the
-/// test calls deliver() (from any thread, as a real audio thread would). Blocks deliver()ed
-/// while stopped are dropped, like a real source that has ended.
+/// An audio source driven by the test: deliver() hands a block on (from any thread, as a real audio
+/// thread would) only while started, like a real source that has ended.
 class FakeAudioSource : public platform::AudioSource {
 public:
     bool start() override {
         std::lock_guard lock(mutex);
         ++starts;
-        running = startResult;
-        return startResult;
+        return running = startResult;
     }
     void stop() override {
         std::lock_guard lock(mutex);
         ++stops;
         running = false;
     }
-
     void deliver(std::vector<float> block) {
         std::lock_guard lock(mutex);
         if (running && onSamples) {
@@ -31,7 +28,6 @@ public:
             onSamples(std::move(block));
         }
     }
-
     /// How many blocks went to onSamples.
     int delivered() {
         std::lock_guard lock(mutex);

@@ -4,23 +4,19 @@
 
 namespace fakes {
 
-/// A key monitor driven by the test: records starts and stops, and hands events to onKey at once
-/// (as if the main queue had already delivered them).
+/// A key monitor driven by the test: counts starts and stops, and hands events to onKey at once
+/// (as if the main queue had already delivered them), only while running.
 class FakeKeyMonitor : public platform::KeyMonitor {
 public:
     bool start() override {
         ++starts;
-        if (!startResult)
-            return false;
-        running = true;
-        return true;
+        running = running || startResult;
+        return startResult;
     }
     void stop() override {
         ++stops;
         running = false;
     }
-
-    /// Delivers one event when running, like a real monitor would.
     void send(unsigned keycode, bool pressed, bool isModifier = false) {
         if (running && onKey)
             onKey(platform::KeyEvent{keycode, pressed, isModifier});

@@ -17,7 +17,6 @@ namespace fakes {
 /// Every platform call the paste makes, in order, as short lines ("save clipboard", "send controlV").
 using CallLog = std::vector<std::string>;
 
-/// Answers with a preset character and notes that it was asked.
 class FakeCaretProbe : public platform::CaretProbe {
 public:
     explicit FakeCaretProbe(CallLog& log) : log(log) {}
@@ -33,35 +32,32 @@ private:
 
 /// Two selections held in memory. `foreignWrite` plays another program taking the selection.
 class FakeClipboard : public platform::Clipboard {
+    using Selection = platform::Selection;
+
 public:
     explicit FakeClipboard(CallLog& log) : log(log) {}
 
-    platform::ClipboardContents save(platform::Selection selection) override {
+    platform::ClipboardContents save(Selection selection) override {
         log.push_back("save " + name(selection));
         return of(selection).contents;
     }
-    void writeText(platform::Selection selection, const std::string& text) override {
+    void writeText(Selection selection, const std::string& text) override {
         log.push_back("write " + name(selection) + " " + text);
         take(selection, {{"text/plain", text}, {secretHintType, "secret"}});
     }
-    void restore(platform::Selection selection, const platform::ClipboardContents& contents) override {
+    void restore(Selection selection, const platform::ClipboardContents& contents) override {
         log.push_back("restore " + name(selection));
         take(selection, contents);
     }
-    bool ownsSelection(platform::Selection selection) override { return of(selection).owned; }
-    std::uint64_t generation(platform::Selection selection) const override {
-        return selection == platform::Selection::clipboard ? clipboard.writes : primary.writes;
+    bool ownsSelection(Selection selection) override { return of(selection).owned; }
+    std::uint64_t generation(Selection selection) const override {
+        return (selection == Selection::clipboard ? clipboard : primary).writes;
     }
 
-    void foreignWrite(platform::Selection selection, platform::ClipboardContents contents) {
-        of(selection).contents = std::move(contents);
-        of(selection).owned = false;
+    void foreignWrite(Selection selection, platform::ClipboardContents contents) {
+        of(selection) = {std::move(contents), false, of(selection).writes};
     }
-    const platform::ClipboardContents& contents(platform::Selection selection) { return of(selection).contents; }
-
-    static std::string name(platform::Selection selection) {
-        return selection == platform::Selection::clipboard ? "clipboard" : "primary";
-    }
+    const platform::ClipboardContents& contents(Selection selection) { return of(selection).contents; }
 
 private:
     struct Board {
@@ -69,14 +65,10 @@ private:
         bool owned = false;
         std::uint64_t writes = 0;
     };
-    Board& of(platform::Selection selection) {
-        return selection == platform::Selection::clipboard ? clipboard : primary;
-    }
-    void take(platform::Selection selection, platform::ClipboardContents contents) {
-        auto& board = of(selection);
-        board.contents = std::move(contents);
-        board.owned = true;
-        ++board.writes;
+    static std::string name(Selection selection) { return selection == Selection::clipboard ? "clipboard" : "primary"; }
+    Board& of(Selection selection) { return selection == Selection::clipboard ? clipboard : primary; }
+    void take(Selection selection, platform::ClipboardContents contents) {
+        of(selection) = {std::move(contents), true, of(selection).writes + 1};
     }
 
     CallLog& log;
@@ -84,22 +76,19 @@ private:
     Board primary;
 };
 
-/// Records the shortcuts it was asked to send.
 class FakeKeySender : public platform::KeySender {
 public:
     explicit FakeKeySender(CallLog& log) : log(log) {}
     Result sendPaste(platform::PasteShortcut shortcut) override {
         static const char* names[] = {"controlV", "controlShiftV", "shiftInsert"};
         log.push_back(std::string("send ") + names[static_cast<int>(shortcut)]);
-        return result;
+        return Result::sent;
     }
-    Result result = Result::sent;
 
 private:
     CallLog& log;
 };
 
-/// Reports a preset window.
 class FakeFocusedWindow : public platform::FocusedWindow {
 public:
     std::optional<platform::WindowIdentity> identify() override { return window; }
@@ -109,15 +98,12 @@ public:
 /// A main queue whose work runs only when the test says so, with the delays it was asked for.
 class ManualMainQueue : public core::MainQueue {
 public:
-    void post(std::function<void()> work) override { delayed.emplace_back(0.0, std::move(work)); }
+    void post(std::function<void()> work) override { postAfter(0.0, std::move(work)); }
     void postAfter(double seconds, std::function<void()> work) override {
         delayed.emplace_back(seconds, std::move(work));
     }
-    /// Runs everything posted so far, in order.
     void runAll() {
-        auto due = std::move(delayed);
-        delayed.clear();
-        for (auto& [seconds, work] : due) {
+        for (auto& [seconds, work] : std::exchange(delayed, {})) {
             work();
         }
     }

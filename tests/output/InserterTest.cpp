@@ -5,9 +5,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
-using fakes::CallLog;
+using output::Inserter;
 using platform::ClipboardContents;
 using platform::PasteShortcut;
 using platform::Selection;
@@ -17,173 +19,153 @@ using testing::ElementsAre;
 const ClipboardContents userContents = {{"text/plain", "из буфера"}, {"text/html", "<b>из буфера</b>"}};
 
 struct Desk {
-    CallLog log;
+    fakes::CallLog log;
     fakes::FakeCaretProbe caret{log};
     fakes::FakeClipboard clipboard{log};
     fakes::FakeKeySender keys{log};
     fakes::FakeFocusedWindow focus;
     fakes::ManualMainQueue main;
-    output::Inserter inserter{caret, clipboard, keys, focus, main};
+    std::optional<Inserter> inserter{std::in_place, caret, clipboard, keys, focus, main};
 
     Desk() { clipboard.foreignWrite(Selection::clipboard, userContents); }
+    const ClipboardContents& board(Selection selection = Selection::clipboard) { return clipboard.contents(selection); }
+    long count(const std::string& call) { return std::count(log.begin(), log.end(), call); }
 };
 
 TEST(Inserter, LeadingSpaceDependsOnlyOnTheCharacterBeforeTheInsertionPoint) {
-    using output::Inserter;
-    // No answer, or the very start of the text.
     EXPECT_FALSE(Inserter::needsLeadingSpace(std::nullopt));
-    EXPECT_FALSE(Inserter::needsLeadingSpace(""));
-    // Letters, digits and closing punctuation run into the text without a space.
-    for (const char* before : {"a", "я", "Ё", "7", ".", ",", "!", ")", "»", "\u201C", "😀", "👍🏽", "e\u0301"}) {
+    // Letters, digits, closing punctuation, emoji; an opener with a combining mark is another character.
+    for (const char* before :
+         {"a", "я", "Ё", "7", ".", ",", "!", ")", "»", "\u201C", "😀", "👍🏽", "e\u0301", "(\u0301"}) {
         EXPECT_TRUE(Inserter::needsLeadingSpace(before)) << before;
     }
-    // Whitespace of every kind, including the no-break and ideographic spaces and CR LF.
-    for (const char* before : {" ", "\t", "\n", "\r\n", "\u00A0", "\u2028", "\u2029", "\u3000", "\u202F", "\v"}) {
+    // The start of the text, whitespace of every kind, and the eight openers.
+    for (const char* before : {"", " ", "\t", "\n", "\r\n", "\u00A0", "\u2028", "\u2029", "\u3000", "\u202F", "\v", "(",
+                               "[", "{", "\u00AB", "\u201E", "\"", "'", "/"}) {
         EXPECT_FALSE(Inserter::needsLeadingSpace(before)) << before;
     }
-    // The eight openers.
-    for (const char* before : {"(", "[", "{", "\u00AB", "\u201E", "\"", "'", "/"}) {
-        EXPECT_FALSE(Inserter::needsLeadingSpace(before)) << before;
-    }
-    // Compared as whole characters: an opener with a combining mark is another character.
-    EXPECT_TRUE(Inserter::needsLeadingSpace("(\u0301"));
 }
 
 TEST(Inserter, PastesTheTextWithASpaceOnlyWhereItWouldRunIntoAWord) {
     Desk desk;
     desk.caret.before = ".";
-    desk.inserter.insert("Привет");
+    desk.inserter->insert("Привет");
     EXPECT_THAT(desk.log, ElementsAre("caret", "save clipboard", "write clipboard  Привет", "send controlV"));
-    EXPECT_EQ(desk.clipboard.contents(Selection::clipboard),
-              (ClipboardContents{{"text/plain", " Привет"}, {"x-kde-passwordManagerHint", "secret"}}));
+    EXPECT_EQ(desk.board(), (ClipboardContents{{"text/plain", " Привет"}, {"x-kde-passwordManagerHint", "secret"}}));
 
-    Desk quoted;
-    quoted.caret.before = "\u00AB";
-    quoted.inserter.insert("привет");
-    EXPECT_EQ(quoted.log.at(2), "write clipboard привет");
-
-    Desk unanswered;
-    unanswered.caret.before = std::nullopt;
-    unanswered.inserter.insert("привет");
-    EXPECT_EQ(unanswered.log.at(2), "write clipboard привет");
+    for (std::optional<std::string> before : {std::optional<std::string>("\u00AB"), std::optional<std::string>()}) {
+        Desk other;
+        other.caret.before = before;
+        other.inserter->insert("привет");
+        EXPECT_EQ(other.log.at(2), "write clipboard привет");
+    }
 }
 
 TEST(Inserter, TerminalsGetTheShortcutTheyPasteWith) {
-    using output::Inserter;
-    auto shortcut = [](std::string instance, std::string className) {
-        return Inserter::shortcutFor(WindowIdentity{std::move(instance), std::move(className), std::nullopt});
-    };
     EXPECT_EQ(Inserter::shortcutFor(std::nullopt), PasteShortcut::controlV);
-    EXPECT_EQ(shortcut("zenity", "Zenity"), PasteShortcut::controlV);
-    EXPECT_EQ(shortcut("fixture", "QtLineEdit"), PasteShortcut::controlV);
-    EXPECT_EQ(shortcut("code", "Code"), PasteShortcut::controlV);
-    EXPECT_EQ(shortcut("gnome-terminal-server", "Gnome-terminal"), PasteShortcut::controlShiftV);
-    EXPECT_EQ(shortcut("konsole", "konsole"), PasteShortcut::controlShiftV);
-    EXPECT_EQ(shortcut("Alacritty", "Alacritty"), PasteShortcut::controlShiftV);
-    EXPECT_EQ(shortcut("kgx", "Kgx"), PasteShortcut::controlShiftV);
-    EXPECT_EQ(shortcut("org.gnome.Console", "Org.gnome.Console"), PasteShortcut::controlShiftV);
-    EXPECT_EQ(shortcut("st-256color", "st-256color"), PasteShortcut::controlShiftV);
-    // "lxterminal" holds "xterm", but it binds Ctrl+Shift+V.
-    EXPECT_EQ(shortcut("lxterminal", "Lxterminal"), PasteShortcut::controlShiftV);
-    EXPECT_EQ(shortcut("", "com.raggesilver.BlackBox"), PasteShortcut::controlV);
-    EXPECT_EQ(shortcut("xterm", "XTerm"), PasteShortcut::shiftInsert);
-    EXPECT_EQ(shortcut("urxvt", "URxvt"), PasteShortcut::shiftInsert);
+    const std::tuple<std::string, std::string, PasteShortcut> windows[] = {
+        {"zenity", "Zenity", PasteShortcut::controlV},
+        {"fixture", "QtLineEdit", PasteShortcut::controlV},
+        {"code", "Code", PasteShortcut::controlV},
+        {"", "com.raggesilver.BlackBox", PasteShortcut::controlV},
+        {"gnome-terminal-server", "Gnome-terminal", PasteShortcut::controlShiftV},
+        {"konsole", "konsole", PasteShortcut::controlShiftV},
+        {"Alacritty", "Alacritty", PasteShortcut::controlShiftV},
+        {"kgx", "Kgx", PasteShortcut::controlShiftV},
+        {"org.gnome.Console", "Org.gnome.Console", PasteShortcut::controlShiftV},
+        {"st-256color", "st-256color", PasteShortcut::controlShiftV},
+        // It holds "xterm", but binds Ctrl+Shift+V.
+        {"lxterminal", "Lxterminal", PasteShortcut::controlShiftV},
+        {"xterm", "XTerm", PasteShortcut::shiftInsert},
+        {"urxvt", "URxvt", PasteShortcut::shiftInsert},
+    };
+    for (const auto& [instance, className, expected] : windows) {
+        EXPECT_EQ(Inserter::shortcutFor(WindowIdentity{instance, className, std::nullopt}), expected) << className;
+    }
 }
 
 TEST(Inserter, PutsTheUserClipboardBackAfterTheDelayWhenItIsStillOurs) {
     Desk desk;
-    desk.caret.before = "";
-    desk.inserter.insert("текст");
+    desk.inserter->insert("текст");
     ASSERT_EQ(desk.main.delayed.size(), 1u);
     EXPECT_DOUBLE_EQ(desk.main.delayed[0].first, 0.6);
-    EXPECT_NE(desk.clipboard.contents(Selection::clipboard), userContents);
-
+    EXPECT_NE(desk.board(), userContents);
     desk.main.runAll();
     EXPECT_EQ(desk.log.back(), "restore clipboard");
-    EXPECT_EQ(desk.clipboard.contents(Selection::clipboard), userContents);
+    EXPECT_EQ(desk.board(), userContents);
+
+    // An empty clipboard is empty again.
+    Desk empty;
+    empty.clipboard.foreignWrite(Selection::clipboard, {});
+    empty.inserter->insert("текст");
+    empty.main.runAll();
+    EXPECT_EQ(empty.log.back(), "restore clipboard");
+    EXPECT_TRUE(empty.board().empty());
 }
 
-TEST(Inserter, LeavesTheClipboardAloneWhenSomebodyWroteToItSince) {
+TEST(Inserter, LeavesTheClipboardAloneWhenSomebodyWroteToItSinceOrTheInserterIsGone) {
     const ClipboardContents copied = {{"text/plain", "скопировано позже"}};
     Desk foreign;
-    foreign.inserter.insert("текст");
+    foreign.inserter->insert("текст");
     foreign.clipboard.foreignWrite(Selection::clipboard, copied);
     foreign.main.runAll();
-    EXPECT_NE(foreign.log.back(), "restore clipboard");
-    EXPECT_EQ(foreign.clipboard.contents(Selection::clipboard), copied);
+    EXPECT_EQ(foreign.count("restore clipboard"), 0);
+    EXPECT_EQ(foreign.board(), copied);
 
     // A later write of the program's own (copying a recent dictation) also stays.
     Desk ours;
-    ours.inserter.insert("текст");
+    ours.inserter->insert("текст");
     ours.clipboard.writeText(Selection::clipboard, "недавнее");
     ours.main.runAll();
-    EXPECT_NE(ours.log.back(), "restore clipboard");
-    EXPECT_EQ(ours.clipboard.contents(Selection::clipboard).at(0).data, "недавнее");
-}
+    EXPECT_EQ(ours.count("restore clipboard"), 0);
+    EXPECT_EQ(ours.board().at(0).data, "недавнее");
 
-TEST(Inserter, AnEmptyClipboardIsEmptyAgainAfterThePaste) {
-    Desk desk;
-    desk.clipboard.foreignWrite(Selection::clipboard, {});
-    desk.inserter.insert("текст");
-    desk.main.runAll();
-    EXPECT_EQ(desk.log.back(), "restore clipboard");
-    EXPECT_TRUE(desk.clipboard.contents(Selection::clipboard).empty());
+    Desk gone;
+    gone.inserter->insert("текст");
+    gone.inserter.reset();
+    gone.main.runAll();
+    EXPECT_EQ(gone.count("restore clipboard"), 0);
 }
 
 TEST(Inserter, TwoQuickPastesStillGiveTheUserClipboardBack) {
     Desk desk;
-    desk.inserter.insert("первый");
-    desk.inserter.insert("второй");
+    desk.inserter->insert("первый");
+    desk.inserter->insert("второй");
     // The second paste did not copy the first one's text as if it were the user's.
-    EXPECT_EQ(std::count(desk.log.begin(), desk.log.end(), "save clipboard"), 1);
+    EXPECT_EQ(desk.count("save clipboard"), 1);
     desk.main.runAll();
-    EXPECT_EQ(std::count(desk.log.begin(), desk.log.end(), "restore clipboard"), 1);
-    EXPECT_EQ(desk.clipboard.contents(Selection::clipboard), userContents);
+    EXPECT_EQ(desk.count("restore clipboard"), 1);
+    EXPECT_EQ(desk.board(), userContents);
 
     // Once the user copied something between the two, that is what the second paste keeps.
     Desk copied;
-    copied.inserter.insert("первый");
+    copied.inserter->insert("первый");
     copied.clipboard.foreignWrite(Selection::clipboard, {{"text/plain", "новое"}});
-    copied.inserter.insert("второй");
+    copied.inserter->insert("второй");
     copied.main.runAll();
-    EXPECT_EQ(copied.clipboard.contents(Selection::clipboard), (ClipboardContents{{"text/plain", "новое"}}));
+    EXPECT_EQ(copied.board(), (ClipboardContents{{"text/plain", "новое"}}));
 }
 
 TEST(Inserter, XtermGetsTheTextOnThePrimarySelectionAndShiftInsert) {
-    Desk desk;
     const ClipboardContents selected = {{"text/plain", "выделено"}};
+    Desk desk;
     desk.clipboard.foreignWrite(Selection::primary, selected);
     desk.focus.window = WindowIdentity{"xterm", "XTerm", 42};
-    desk.inserter.insert("ls");
+    desk.inserter->insert("ls");
     EXPECT_THAT(desk.log, ElementsAre("caret", "save clipboard", "save primary", "write clipboard ls",
                                       "write primary ls", "send shiftInsert"));
     desk.main.runAll();
-    EXPECT_EQ(desk.clipboard.contents(Selection::clipboard), userContents);
-    EXPECT_EQ(desk.clipboard.contents(Selection::primary), selected);
+    EXPECT_EQ(desk.board(), userContents);
+    EXPECT_EQ(desk.board(Selection::primary), selected);
 
     // Selecting text elsewhere takes the primary selection: only the clipboard comes back.
     Desk other;
     other.focus.window = WindowIdentity{"xterm", "XTerm", 42};
-    other.inserter.insert("ls");
+    other.inserter->insert("ls");
     other.clipboard.foreignWrite(Selection::primary, selected);
     other.main.runAll();
-    EXPECT_EQ(other.clipboard.contents(Selection::clipboard), userContents);
-    EXPECT_EQ(other.clipboard.contents(Selection::primary), selected);
-}
-
-TEST(Inserter, ARestoreDueAfterTheInserterIsGoneDoesNothing) {
-    CallLog log;
-    fakes::FakeCaretProbe caret{log};
-    fakes::FakeClipboard clipboard{log};
-    fakes::FakeKeySender keys{log};
-    fakes::FakeFocusedWindow focus;
-    fakes::ManualMainQueue main;
-    {
-        output::Inserter inserter{caret, clipboard, keys, focus, main};
-        inserter.insert("текст");
-    }
-    main.runAll();
-    EXPECT_NE(log.back(), "restore clipboard");
+    EXPECT_EQ(other.board(), userContents);
+    EXPECT_EQ(other.count("restore primary"), 0);
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+// The Secret Service key store against a real gnome-keyring on a private bus, and without one.
 #include "platform/linux/LibsecretStore.h"
 
 #include "fakes/MemorySecretStore.h"
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -15,56 +17,51 @@ using platform::lnx::LibsecretStore;
 using testsupport::runProgram;
 using text::Keychain;
 
+const std::string service = "app.ruvex.voice";
+const std::string label = "Ruvex Voice: ключ DeepSeek";
+
+std::optional<std::string> toolLookup() {
+    auto found = runProgram({"secret-tool", "lookup", "service", service, "account", "deepseek"});
+    return found.status == 0 ? std::optional<std::string>(found.output) : std::nullopt;
+}
+
 /// A private home, session bus and unlocked gnome-keyring for each test process.
 class KeyringTest : public ::testing::Test {
 protected:
-    static std::optional<std::string> toolLookup() {
-        auto found = runProgram({"secret-tool", "lookup", "service", "app.ruvex.voice", "account", "deepseek"});
-        return found.status == 0 ? std::optional<std::string>(found.output) : std::nullopt;
-    }
-
     testsupport::IsolatedHome home;
     testsupport::SessionBus bus;
     testsupport::Keyring keyring{bus};
+    LibsecretStore store;
 };
 
-TEST_F(KeyringTest, StoresFindsReplacesAndClearsSecrets) {
-    LibsecretStore store;
-    EXPECT_EQ(store.lookup("app.ruvex.voice", "deepseek"), std::nullopt);
-    EXPECT_TRUE(store.store("app.ruvex.voice", "deepseek", "Ruvex Voice: ключ DeepSeek", "ключ-сек рет"));
-    EXPECT_EQ(store.lookup("app.ruvex.voice", "deepseek"), "ключ-сек рет");
+TEST_F(KeyringTest, StoresFindsReplacesAndClearsSecretsAlsoThoseOfSecretTool) {
+    EXPECT_EQ(store.lookup(service, "deepseek"), std::nullopt);
+    EXPECT_TRUE(store.store(service, "deepseek", label, "ключ-сек рет"));
+    EXPECT_EQ(store.lookup(service, "deepseek"), "ключ-сек рет");
     EXPECT_EQ(toolLookup(), "ключ-сек рет");
-    // Another account is another item.
-    EXPECT_EQ(store.lookup("app.ruvex.voice", "other"), std::nullopt);
+    EXPECT_EQ(store.lookup(service, "other"), std::nullopt);
 
-    EXPECT_TRUE(store.store("app.ruvex.voice", "deepseek", "Ruvex Voice: ключ DeepSeek", "sk-2"));
-    EXPECT_EQ(store.lookup("app.ruvex.voice", "deepseek"), "sk-2");
-    auto listed = runProgram({"secret-tool", "search", "--all", "service", "app.ruvex.voice"});
-    EXPECT_NE(listed.output.find("label = Ruvex Voice: ключ DeepSeek"), std::string::npos) << listed.output;
+    EXPECT_TRUE(store.store(service, "deepseek", label, "sk-2"));
+    EXPECT_EQ(store.lookup(service, "deepseek"), "sk-2");
+    auto listed = runProgram({"secret-tool", "search", "--all", "service", service});
+    EXPECT_NE(listed.output.find("label = " + label), std::string::npos) << listed.output;
 
-    EXPECT_TRUE(store.clear("app.ruvex.voice", "deepseek"));
-    EXPECT_EQ(store.lookup("app.ruvex.voice", "deepseek"), std::nullopt);
+    EXPECT_TRUE(store.clear(service, "deepseek"));
+    EXPECT_EQ(store.lookup(service, "deepseek"), std::nullopt);
     EXPECT_EQ(toolLookup(), std::nullopt);
-    // Nothing left to remove is no failure.
-    EXPECT_TRUE(store.clear("app.ruvex.voice", "deepseek"));
-}
+    EXPECT_TRUE(store.clear(service, "deepseek")) << "nothing left to remove is no failure";
 
-TEST_F(KeyringTest, FindsAKeyStoredBySecretTool) {
-    auto stored =
-        runProgram({"secret-tool", "store", "--label=DeepSeek", "service", "app.ruvex.voice", "account", "deepseek"},
-                   "sk-from-tool");
+    auto stored = runProgram({"secret-tool", "store", "--label=DeepSeek", "service", service, "account", "deepseek"},
+                             "sk-from-tool");
     ASSERT_EQ(stored.status, 0);
-    LibsecretStore store;
-    EXPECT_EQ(store.lookup("app.ruvex.voice", "deepseek"), "sk-from-tool");
-    // And every such item goes with a clear.
-    EXPECT_TRUE(store.clear("app.ruvex.voice", "deepseek"));
+    EXPECT_EQ(store.lookup(service, "deepseek"), "sk-from-tool");
+    EXPECT_TRUE(store.clear(service, "deepseek"));
     EXPECT_EQ(toolLookup(), std::nullopt);
 }
 
 TEST_F(KeyringTest, KeychainCachesTrimsAndDeletes) {
     auto counting = std::make_shared<fakes::CountingSecretStore>(std::make_shared<LibsecretStore>());
     Keychain::useStore(counting);
-
     EXPECT_EQ(Keychain::aiKey(), std::nullopt);
     EXPECT_EQ(Keychain::aiKey(), std::nullopt);
     EXPECT_EQ(counting->lookupCount(), 1);
@@ -88,18 +85,43 @@ TEST_F(KeyringTest, KeychainCachesTrimsAndDeletes) {
 }
 
 TEST_F(KeyringTest, AHungProviderDoesNotHoldTheCaller) {
-    LibsecretStore store;
-    ASSERT_TRUE(store.store("app.ruvex.voice", "deepseek", "Ruvex Voice: ключ DeepSeek", "sk-held"));
+    ASSERT_TRUE(store.store(service, "deepseek", label, "sk-held"));
     keyring.pause();
-    // Without the bound each of these would wait 25 s or more for D-Bus (the test's time limit
-    // is well below that).
-    EXPECT_EQ(store.lookup("app.ruvex.voice", "deepseek"), std::nullopt);
-    EXPECT_FALSE(store.store("app.ruvex.voice", "deepseek", "Ruvex Voice: ключ DeepSeek", "sk-other"));
+    // Without the bound each of these would wait 25 s or more for D-Bus, beyond the test's time limit.
+    EXPECT_EQ(store.lookup(service, "deepseek"), std::nullopt);
+    EXPECT_FALSE(store.store(service, "deepseek", label, "sk-other"));
     keyring.resume();
-    // The store is usable again once the provider answers (the abandoned store may or may not
-    // have reached it).
-    auto after = store.lookup("app.ruvex.voice", "deepseek");
+    // Usable again (the abandoned store may or may not have reached the provider).
+    auto after = store.lookup(service, "deepseek");
     EXPECT_TRUE(after == "sk-held" || after == "sk-other") << after.value_or("none");
+}
+
+void expectNothingWorks() {
+    LibsecretStore store;
+    EXPECT_EQ(store.lookup(service, "deepseek"), std::nullopt);
+    EXPECT_FALSE(store.store(service, "deepseek", label, "sk-nowhere"));
+    EXPECT_FALSE(store.clear(service, "deepseek"));
+
+    Keychain::useStore(std::make_shared<LibsecretStore>());
+    EXPECT_EQ(Keychain::aiKey(), std::nullopt);
+    Keychain::setAiKey(std::string("sk-nowhere"));
+    EXPECT_EQ(Keychain::aiKey(), std::nullopt);
+    Keychain::useStore(nullptr);
+}
+
+TEST(SecretStoreWithoutProvider, ABusWithoutASecretServiceGivesNoKey) {
+    testsupport::IsolatedHome home;
+    testsupport::SessionBus bus;
+    ASSERT_FALSE(bus.hasOwner("org.freedesktop.secrets"));
+    expectNothingWorks();
+}
+
+TEST(SecretStoreWithoutProvider, NoBusGivesNoKey) {
+    testsupport::IsolatedHome home;
+    testsupport::TempDir nowhere;
+    setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (nowhere / "no-bus").string()).c_str(), 1);
+    unsetenv("DISPLAY");
+    expectNothingWorks();
 }
 
 } // namespace

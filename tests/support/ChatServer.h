@@ -132,26 +132,27 @@ private:
     std::thread thread;
 };
 
+/// A socket listening on 127.0.0.1 at a port of the system's choice, which it writes to `port`.
+inline int loopbackListener(int& port) {
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(listener, 8);
+    socklen_t length = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return listener;
+}
+
 /// A listener on 127.0.0.1 that accepts each connection, reads the request's first bytes and
 /// closes it without an answer, as a service that drops the connection does.
 class DroppingServer {
 public:
-    DroppingServer() {
-        listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listener, 8);
-        socklen_t length = sizeof address;
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
+    DroppingServer() : listener(loopbackListener(port)) {
         thread = std::thread([this] {
-            for (;;) {
-                int connection = ::accept(listener, nullptr, nullptr);
-                if (connection < 0) {
-                    return;
-                }
+            for (int connection; (connection = ::accept(listener, nullptr, nullptr)) >= 0;) {
                 char buffer[256];
                 [[maybe_unused]] auto ignored = ::recv(connection, buffer, sizeof buffer, 0);
                 ::close(connection);
@@ -160,26 +161,23 @@ public:
             }
         });
     }
-
     ~DroppingServer() {
         ::shutdown(listener, SHUT_RDWR);
         thread.join();
         ::close(listener);
     }
-
     DroppingServer(const DroppingServer&) = delete;
     DroppingServer& operator=(const DroppingServer&) = delete;
 
     std::string url() const { return "http://127.0.0.1:" + std::to_string(port); }
-
     int connections() const {
         std::lock_guard lock(mutex);
         return accepted;
     }
 
 private:
-    int listener = -1;
     int port = 0;
+    int listener = -1;
     mutable std::mutex mutex;
     int accepted = 0;
     std::thread thread;
@@ -187,15 +185,9 @@ private:
 
 /// A loopback address where nothing listens: the port of a listener that was closed again.
 inline std::string unreachableURL() {
-    int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(probe);
-    return "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    int port = 0;
+    ::close(loopbackListener(port));
+    return "http://127.0.0.1:" + std::to_string(port);
 }
 
 } // namespace testsupport

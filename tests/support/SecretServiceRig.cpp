@@ -21,8 +21,7 @@ namespace {
 /// process dies, even by a crash, and its diagnostics are dropped, so that nothing outlives the test
 /// or holds the test runner's output open.
 pid_t spawn(const std::vector<std::string>& arguments, int* input, int* output, bool service) {
-    int in[2] = {-1, -1};
-    int out[2] = {-1, -1};
+    int in[2] = {-1, -1}, out[2] = {-1, -1};
     if ((input && pipe2(in, O_CLOEXEC) != 0) || (output && pipe2(out, O_CLOEXEC) != 0)) {
         throw std::runtime_error("pipe failed");
     }
@@ -62,8 +61,7 @@ pid_t spawn(const std::vector<std::string>& arguments, int* input, int* output, 
 }
 
 void writeAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
+    for (std::size_t done = 0; done < text.size();) {
         auto written = write(fd, text.data() + done, text.size() - done);
         if (written <= 0) {
             return;
@@ -75,23 +73,26 @@ void writeAll(int fd, const std::string& text) {
 std::string readAll(int fd) {
     std::string text;
     char buffer[4096];
-    for (;;) {
-        auto got = read(fd, buffer, sizeof buffer);
-        if (got <= 0) {
-            return text;
-        }
+    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) {
         text.append(buffer, static_cast<std::size_t>(got));
     }
+    return text;
 }
 
 int waitFor(pid_t pid) {
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
+    pid_t done = -1;
+    while ((done = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return done == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void stop(pid_t pid) {
+    if (pid > 0) {
+        kill(pid, SIGCONT);
+        kill(pid, SIGTERM);
+        waitFor(pid);
+    }
 }
 
 const char* const busConfiguration = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
@@ -111,8 +112,7 @@ const char* const busConfiguration = R"(<!DOCTYPE busconfig PUBLIC "-//freedeskt
 } // namespace
 
 Finished runProgram(const std::vector<std::string>& arguments, const std::string& input) {
-    int in = -1;
-    int out = -1;
+    int in = -1, out = -1;
     pid_t pid = spawn(arguments, &in, &out, false);
     // Inputs are small: they fit in the pipe before the program starts writing.
     writeAll(in, input);
@@ -139,25 +139,18 @@ SessionBus::SessionBus() {
     }
     close(out);
     if (address.empty()) {
-        kill(pid, SIGTERM);
-        waitFor(pid);
+        stop(pid);
         throw std::runtime_error("dbus-daemon did not start");
     }
     if (const char* previous = std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
-        hadAddress = true;
         savedAddress = previous;
     }
     setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
 }
 
 SessionBus::~SessionBus() {
-    if (hadAddress) {
-        setenv("DBUS_SESSION_BUS_ADDRESS", savedAddress.c_str(), 1);
-    } else {
-        unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    }
-    kill(pid, SIGTERM);
-    waitFor(pid);
+    savedAddress ? setenv("DBUS_SESSION_BUS_ADDRESS", savedAddress->c_str(), 1) : unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    stop(pid);
 }
 
 bool SessionBus::hasOwner(const std::string& name) const {
@@ -182,19 +175,12 @@ Keyring::Keyring(const SessionBus& bus) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    if (pid > 0) {
-        kill(pid, SIGTERM);
-        waitFor(pid);
-    }
+    stop(pid);
     throw std::runtime_error("gnome-keyring-daemon did not come up");
 }
 
 Keyring::~Keyring() {
-    if (pid > 0) {
-        kill(pid, SIGCONT);
-        kill(pid, SIGTERM);
-        waitFor(pid);
-    }
+    stop(pid);
 }
 
 void Keyring::pause() {

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,8 +35,7 @@ public:
 private:
     TempDir dir;
     pid_t pid = -1;
-    bool hadAddress = false;
-    std::string savedAddress;
+    std::optional<std::string> savedAddress;
 };
 
 /// gnome-keyring's Secret Service on the current session bus, its "login" collection created and

@@ -26,34 +26,22 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(root, ignored);
 }
 
-IsolatedHome::IsolatedHome()
-    : saved{{"HOME", false, {}},
-            {"XDG_DATA_HOME", false, {}},
-            {"XDG_CONFIG_HOME", false, {}},
-            {"XDG_RUNTIME_DIR", false, {}}} {
-    for (auto& entry : saved) {
-        if (const char* value = std::getenv(entry.name.c_str())) {
-            entry.set = true;
-            entry.value = value;
-        }
+IsolatedHome::IsolatedHome() {
+    const char* names[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"};
+    const char* folders[] = {"", "data", "config", "runtime"}; // HOME is the folder itself
+    for (int i = 0; i < 4; ++i) {
+        const char* value = std::getenv(names[i]);
+        saved[i] = {names[i], value != nullptr, value ? value : ""};
+        const auto folder = i == 0 ? dir.path() : dir / folders[i];
+        std::filesystem::create_directories(folder);
+        setenv(names[i], folder.c_str(), 1);
     }
-    std::filesystem::create_directories(dir / "data");
-    std::filesystem::create_directories(dir / "config");
-    std::filesystem::create_directories(dir / "runtime");
     std::filesystem::permissions(dir / "runtime", std::filesystem::perms::owner_all);
-    setenv("HOME", dir.path().c_str(), 1);
-    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", (dir / "runtime").c_str(), 1);
 }
 
 IsolatedHome::~IsolatedHome() {
     for (auto& entry : saved) {
-        if (entry.set) {
-            setenv(entry.name.c_str(), entry.value.c_str(), 1);
-        } else {
-            unsetenv(entry.name.c_str());
-        }
+        entry.set ? setenv(entry.name.c_str(), entry.value.c_str(), 1) : unsetenv(entry.name.c_str());
     }
 }
 
