@@ -21,13 +21,7 @@ TEST(BundledVocabulary, IsFoundBesideTheProgramAndWinsOverTheEnvironment) {
     modeltesting::ScopedEnv empty("RUVEX_VOICE_BPE_VOCAB", std::string());
     speech::Engine engine(tones::modelDirectory(), dir / "terms.txt");
     EXPECT_TRUE(engine.usesTerms());
-    tones::Samples word = tones::silence(0.1);
-    for (double at : {tones::position("▁"), tones::position("д"), tones::position("о"), tones::position("м") + 0.4}) {
-        tones::append(word, tones::tone(at));
-        tones::append(word, tones::silence(0.06));
-    }
-    tones::append(word, tones::silence(0.2));
-    EXPECT_EQ(modeltesting::decode(engine, word), "дон");
+    EXPECT_EQ(modeltesting::decode(engine, modeltesting::ambiguousWord()), "дон");
     EXPECT_FALSE(std::filesystem::exists(dir / "bpe.vocab")) << "nothing is made when the application has one";
 }
 

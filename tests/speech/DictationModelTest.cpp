@@ -95,38 +95,4 @@ TEST_F(DictationWithModel, PiecesAreCutInThePausesAndJoinedInSpeakingOrder) {
     EXPECT_NEAR(session.seconds, static_cast<double>(spoken.audio.size()) / 16000.0, 1e-9);
 }
 
-TEST_F(DictationWithModel, CancelAfterSeveralPiecesDeliversNothing) {
-    Dictation spoken = dictation({"съешь же ещё этих мягких", "французских булок , да выпей чаю", "привет мир как дела",
-                                  "ёж юла кто-то ещё раз"},
-                                 1.0);
-    auto recording = std::make_shared<RecordingEngine>(engine);
-    std::promise<void> gate;
-    engine->queue().post([opened = gate.get_future().share()] { opened.wait(); });
-    std::future<std::string> text;
-    {
-        DictationSession session(recording);
-        size_t cancelAt = spoken.speechEnds[2] + 30 * frame; // three pieces are queued by then
-        feedInChunks(session, tones::Samples(spoken.audio.begin(), spoken.audio.begin() + cancelAt));
-        session.cancel();
-        feedInChunks(session, tones::Samples(spoken.audio.begin() + cancelAt, spoken.audio.end()));
-        text = finish(session);
-    }
-    gate.set_value();
-    EXPECT_EQ(text.get(), "");
-    EXPECT_EQ(recording->sizes.size(), 4u) << "the warm-up and the three pieces queued before the cancel";
-}
-
-TEST_F(DictationWithModel, TwoSessionsBackToBackShareTheEngine) {
-    Dictation first = dictation({"привет мир"}, 0.3);
-    Dictation second = dictation({"как дела"}, 0.3);
-    DictationSession one(engine);
-    feedInChunks(one, first.audio);
-    auto firstText = finish(one);
-    DictationSession two(engine);
-    feedInChunks(two, second.audio);
-    auto secondText = finish(two);
-    EXPECT_EQ(firstText.get(), text::Transcript::joinPieces({"привет мир"}));
-    EXPECT_EQ(secondText.get(), text::Transcript::joinPieces({"как дела"}));
-}
-
 } // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Tones.h"
 #include "speech/Engine.h"
 
 #include <sys/wait.h>
@@ -70,6 +71,18 @@ inline std::string decode(speech::Engine& engine, const std::vector<float>& samp
     std::string text;
     engine.queue().sync([&] { text = engine.transcribe(samples); });
     return text;
+}
+
+/// "до" and then a tone between "м" and "н", closer to "м": greedy search hears "дом"; a hotword
+/// "дон" is strong enough to flip it in beam search.
+inline tones::Samples ambiguousWord() {
+    tones::Samples audio = tones::silence(0.1);
+    for (double at : {tones::position("▁"), tones::position("д"), tones::position("о"), tones::position("м") + 0.4}) {
+        tones::append(audio, tones::tone(at));
+        tones::append(audio, tones::silence(0.06));
+    }
+    tones::append(audio, tones::silence(0.2));
+    return audio;
 }
 
 } // namespace modeltesting

@@ -60,29 +60,6 @@ protected:
     }
 };
 
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name(name) {
-        if (const char* old = std::getenv(name))
-            saved = old;
-        setenv(name, value, 1);
-    }
-    ~ScopedEnv() {
-        if (saved) {
-            setenv(name, saved->c_str(), 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* name;
-    std::optional<std::string> saved;
-};
-
 } // namespace
 
 TEST_F(RecorderPulseTest, RecordsAPhrasePlayedIntoTheMicrophoneAt16kHzMono) {
@@ -173,7 +150,11 @@ TEST_F(RecorderPulseTest, AvailabilityFollowsTheDefaultSource) {
 TEST_F(RecorderPulseTest, NoServerMeansTheMicrophoneErrorAndNothingStarted) {
     testsupport::TempDir dir;
     const std::string missing = "unix:" + (dir / "no-such-socket").string();
-    ScopedEnv server("PULSE_SERVER", missing.c_str());
+    struct Restore {
+        std::string server;
+        ~Restore() { setenv("PULSE_SERVER", server.c_str(), 1); }
+    } restore{std::getenv("PULSE_SERVER")}; // set: SetUp skips otherwise
+    setenv("PULSE_SERVER", missing.c_str(), 1);
 
     EXPECT_EQ(PulseAudioSource::microphoneState(), MicrophoneState::noServer);
     core::RunLoop loop;

@@ -10,8 +10,7 @@
 namespace {
 
 std::string sha256sum(const std::filesystem::path& file) {
-    std::string command = "sha256sum '" + file.string() + "'";
-    std::FILE* pipe = ::popen(command.c_str(), "r");
+    std::FILE* pipe = ::popen(("sha256sum '" + file.string() + "'").c_str(), "r");
     if (pipe == nullptr) {
         return {};
     }
@@ -21,35 +20,29 @@ std::string sha256sum(const std::filesystem::path& file) {
     return std::string(digest, count);
 }
 
-TEST(Sha256, MatchesKnownDigests) {
+TEST(Sha256, MatchesKnownDigestsAndSha256sumAcrossChunkEdges) {
     testsupport::TempDir dir;
-    testsupport::writeFile(dir / "empty", "");
-    testsupport::writeFile(dir / "abc", "abc");
-    testsupport::writeFile(dir / "million", std::string(1000000, 'a'));
-    EXPECT_EQ(speech::sha256(dir / "empty"), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    EXPECT_EQ(speech::sha256(dir / "abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_EQ(speech::sha256(dir / "million"), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
-}
+    const std::pair<std::string, const char*> known[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"}};
+    for (const auto& [data, digest] : known) {
+        testsupport::writeFile(dir / "known", data);
+        EXPECT_EQ(speech::sha256(dir / "known"), digest) << data.size();
+    }
 
-TEST(Sha256, FilesLongerThanOneChunkAgreeWithSha256sum) {
-    testsupport::TempDir dir;
-    std::mt19937 random(7);
     // Exactly two chunks, and two chunks and a bit: the chunk edges are where a reader goes wrong.
+    std::mt19937 random(7);
     for (std::size_t size : {2 * speech::sha256ChunkSize, 2 * speech::sha256ChunkSize + 12345}) {
         std::string data(size, '\0');
         for (auto& byte : data) {
             byte = static_cast<char>(random() & 0xff);
         }
-        auto file = dir / ("data" + std::to_string(size));
-        testsupport::writeFile(file, data);
-        auto expected = sha256sum(file);
+        testsupport::writeFile(dir / "large", data);
+        auto expected = sha256sum(dir / "large");
         ASSERT_EQ(expected.size(), 64u);
-        EXPECT_EQ(speech::sha256(file), expected) << size;
+        EXPECT_EQ(speech::sha256(dir / "large"), expected) << size;
     }
-}
-
-TEST(Sha256, NoDigestForAFileThatCannotBeOpened) {
-    testsupport::TempDir dir;
     EXPECT_EQ(speech::sha256(dir / "absent"), std::nullopt);
 }
 

@@ -35,16 +35,6 @@ std::string expectedLine(const std::string& recognised) {
     return text::Vocabulary::load().apply(text::Transcript::cleanLocally(recognised)) + "\n";
 }
 
-tones::Samples ambiguousWord() {
-    tones::Samples audio = tones::silence(0.1);
-    for (double at : {tones::position("▁"), tones::position("д"), tones::position("о"), tones::position("м") + 0.4}) {
-        tones::append(audio, tones::tone(at));
-        tones::append(audio, tones::silence(0.06));
-    }
-    tones::append(audio, tones::silence(0.2));
-    return audio;
-}
-
 class TranscribeCommand : public ::testing::Test {
 protected:
     IsolatedHome home;
@@ -56,7 +46,7 @@ TEST_F(TranscribeCommand, PrintsEachFileCleanedAndCorrectedWithTheDictionaryTerm
     text::Vocabulary::save("дон\nпривет → здравствуй\n");
     tones::copyModel(speech::TranscribeCommand::defaultModelDirectory());
     ASSERT_TRUE(tones::writeWav(files / "plain.wav", tones::phrase("привет мир как дела")));
-    ASSERT_TRUE(tones::writeWav(files / "stereo48k.wav", ambiguousWord(), 48000, 2));
+    ASSERT_TRUE(tones::writeWav(files / "stereo48k.wav", modeltesting::ambiguousWord(), 48000, 2));
     writeFile(files / "notes.txt", "not audio");
 
     Outcome outcome = transcribe({(files / "plain.wav").string(), (files / "missing.wav").string(),
@@ -66,15 +56,6 @@ TEST_F(TranscribeCommand, PrintsEachFileCleanedAndCorrectedWithTheDictionaryTerm
     EXPECT_EQ(outcome.err, "Не удалось прочитать аудиофайл «" + (files / "missing.wav").string() +
                                "»\nНе удалось прочитать аудиофайл «" + (files / "notes.txt").string() + "»\n");
     EXPECT_NE(outcome.out.find("здравствуй"), std::string::npos) << "the dictionary's replacement";
-}
-
-TEST_F(TranscribeCommand, ReadsAudioAsSixteenKilohertzMono) {
-    tones::Samples audio = tones::phrase("привет");
-    ASSERT_TRUE(tones::writeWav(files / "a.wav", audio, 44100, 2));
-    auto read = speech::TranscribeCommand::readAudio(files / "a.wav");
-    ASSERT_TRUE(read);
-    EXPECT_NEAR(static_cast<double>(read->size()), static_cast<double>(audio.size()), 2.0);
-    EXPECT_FALSE(speech::TranscribeCommand::readAudio(files / "none.wav"));
 }
 
 TEST_F(TranscribeCommand, ReportsAMissingOrBrokenModelAndBadArguments) {

@@ -93,52 +93,46 @@ protected:
     std::shared_ptr<fakes::MemorySecretStore> store = std::make_shared<fakes::MemorySecretStore>();
 };
 
-TEST_F(PolisherTest, RewriteSendsTheRequestTheServiceExpects) {
+TEST_F(PolisherTest, RequestsCarryThePresetsPromptAndTemperature) {
     server.setRespond(ChatServer::reply("  «Готовый пост.»\n"));
     auto result = polish("ну, давай завтра", Preset{Style::natural, false}, false);
     EXPECT_EQ(result.text, "Готовый пост.");
     EXPECT_FALSE(result.fallback);
-
-    auto requests = server.requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].path, "/chat/completions");
-    EXPECT_EQ(requests[0].authorization, "Bearer sk-test");
-    EXPECT_EQ(requests[0].contentType, "application/json");
-    EXPECT_EQ(requests[0].body.find('\n'), std::string::npos) << "the body is compact";
-    auto body = nlohmann::json::parse(requests[0].body);
-    EXPECT_EQ(body.size(), 4u);
-    EXPECT_EQ(body["model"], "deepseek-chat");
-    EXPECT_EQ(body["temperature"], 0.3);
-    EXPECT_EQ(body["stream"], false);
-    ASSERT_EQ(body["messages"].size(), 2u);
-    EXPECT_EQ(body["messages"][0],
-              (nlohmann::json{{"role", "system"}, {"content", Polisher::prompt(Preset{Style::natural, false}, {})}}));
-    EXPECT_EQ(body["messages"][1],
-              (nlohmann::json{{"role", "user"}, {"content", "<dictation>\nДавай завтра\n</dictation>"}}));
-}
-
-TEST_F(PolisherTest, TemperaturesAndPromptsFollowThePreset) {
-    server.setRespond(ChatServer::reply("ok"));
     Vocabulary terms("Ruvex\nВальмо Фонд");
     polish("первый", Preset{Style::business, false}, false, terms);
     polish("второй", Preset{Style::friendly, true}, false, terms);
     polish("третий", Preset{Style::asSpoken, true}, false);
     polish(correctionText, Preset{}, true);
+
     auto requests = server.requests();
-    ASSERT_EQ(requests.size(), 4u);
+    ASSERT_EQ(requests.size(), 5u);
+    EXPECT_EQ(requests[0].path, "/chat/completions");
+    EXPECT_EQ(requests[0].authorization, "Bearer sk-test");
+    EXPECT_EQ(requests[0].contentType, "application/json");
+    EXPECT_EQ(requests[0].body.find('\n'), std::string::npos) << "the body is compact";
     std::vector<nlohmann::json> bodies;
     for (const auto& request : requests) {
         bodies.push_back(nlohmann::json::parse(request.body));
     }
-    EXPECT_EQ(bodies[0]["temperature"], 1.0);
-    EXPECT_EQ(bodies[0]["messages"][0]["content"], Polisher::prompt(Preset{Style::business, false}, terms.terms));
-    EXPECT_EQ(bodies[1]["temperature"], 1.0);
-    EXPECT_EQ(bodies[1]["messages"][0]["content"], Polisher::prompt(Preset{Style::friendly, true}, terms.terms));
-    EXPECT_EQ(bodies[2]["temperature"], 0.3);
-    // A correction sends the local text alone, without tags, with its own prompt.
-    EXPECT_EQ(bodies[3]["temperature"], 0.0);
-    EXPECT_EQ(bodies[3]["messages"][0]["content"], Polisher::correctionPrompt());
-    EXPECT_EQ(bodies[3]["messages"][1]["content"], correctionText);
+    EXPECT_EQ(bodies[0].size(), 4u);
+    EXPECT_EQ(bodies[0]["model"], "deepseek-chat");
+    EXPECT_EQ(bodies[0]["stream"], false);
+    EXPECT_EQ(bodies[0]["messages"],
+              (nlohmann::json{{{"role", "system"}, {"content", Polisher::prompt(Preset{Style::natural, false}, {})}},
+                              {{"role", "user"}, {"content", "<dictation>\nДавай завтра\n</dictation>"}}}));
+    const std::pair<double, std::string> expected[] = {
+        {0.3, Polisher::prompt(Preset{Style::natural, false}, {})},
+        {1.0, Polisher::prompt(Preset{Style::business, false}, terms.terms)},
+        {1.0, Polisher::prompt(Preset{Style::friendly, true}, terms.terms)},
+        {0.3, Polisher::prompt(Preset{Style::asSpoken, true}, {})},
+        {0.0, Polisher::correctionPrompt()},
+    };
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        EXPECT_EQ(bodies[i]["temperature"], expected[i].first) << i;
+        EXPECT_EQ(bodies[i]["messages"][0]["content"], expected[i].second) << i;
+    }
+    // A correction sends the local text alone, without tags.
+    EXPECT_EQ(bodies[4]["messages"][1]["content"], correctionText);
 }
 
 TEST_F(PolisherTest, RepliesThatAreNoAnswerFallBackToTheLocalText) {
@@ -187,38 +181,30 @@ TEST_F(PolisherTest, RepliesThatAreNoAnswerFallBackToTheLocalText) {
     EXPECT_EQ(server.requests().size(), sent);
 }
 
-TEST_F(PolisherTest, DroppedAndRefusedConnectionsFallBack) {
+TEST_F(PolisherTest, DroppedRefusedAndUntrustedConnectionsFallBack) {
     testsupport::DroppingServer dropping;
-    setenv("RUVEX_VOICE_AI_URL", dropping.url().c_str(), 1);
-    auto result = polish("ну, давай завтра", Preset{Style::business, false}, false);
-    EXPECT_EQ(result.text, "Давай завтра");
-    EXPECT_TRUE(result.fallback);
-    EXPECT_GE(dropping.connections(), 1);
-
-    setenv("RUVEX_VOICE_AI_URL", testsupport::unreachableURL().c_str(), 1);
-    result = polish("ну, давай завтра", Preset{Style::friendly, true}, false);
-    EXPECT_EQ(result.text, "Давай завтра");
-    EXPECT_TRUE(result.fallback);
-    result = polish(correctionText, Preset{}, true);
-    EXPECT_EQ(result.text, correctionText);
-    EXPECT_FALSE(result.fallback);
-}
-
-TEST_F(PolisherTest, AServiceWithAnUntrustedCertificateIsNotTalkedTo) {
     testsupport::TempDir dir;
     auto certificate = (dir / "cert.pem").string();
     auto key = (dir / "key.pem").string();
-    std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -addext "
-                          "subjectAltName=IP:127.0.0.1 -keyout '" +
-                          key + "' -out '" + certificate + "' 2>/dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    ChatServer secure(certificate, key, ChatServer::reply("Ответ ИИ."));
-    setenv("RUVEX_VOICE_AI_URL", secure.url().c_str(), 1);
-    auto result = polish("ну, давай завтра", Preset{Style::natural, false}, false);
-    EXPECT_EQ(result.text, "Давай завтра");
-    EXPECT_TRUE(result.fallback);
+    ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -addext "
+                           "subjectAltName=IP:127.0.0.1 -keyout '" +
+                           key + "' -out '" + certificate + "' 2>/dev/null")
+                              .c_str()),
+              0);
+    ChatServer untrusted(certificate, key, ChatServer::reply("Ответ ИИ."));
+    for (const auto& url : {dropping.url(), testsupport::unreachableURL(), untrusted.url()}) {
+        SCOPED_TRACE(url);
+        setenv("RUVEX_VOICE_AI_URL", url.c_str(), 1);
+        auto result = polish("ну, давай завтра", Preset{Style::friendly, true}, false);
+        EXPECT_EQ(result.text, "Давай завтра");
+        EXPECT_TRUE(result.fallback);
+        result = polish(correctionText, Preset{}, true);
+        EXPECT_EQ(result.text, correctionText);
+        EXPECT_FALSE(result.fallback);
+    }
+    EXPECT_GE(dropping.connections(), 1);
     // The handshake fails before any request is sent.
-    EXPECT_TRUE(secure.requests().empty());
+    EXPECT_TRUE(untrusted.requests().empty());
 }
 
 TEST_F(PolisherTest, ACorrectionAnsweredAfterItsTimeoutKeepsTheLocalText) {
