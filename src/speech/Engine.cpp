@@ -3,6 +3,7 @@
 #include "core/AtomicFile.h"
 #include "speech/ModelFiles.h"
 #include "speech/SherpaOnnx.h"
+#include "text/Unicode.h"
 
 #include <unistd.h>
 
@@ -71,45 +72,6 @@ std::optional<std::filesystem::path> writeSpellableTerms(const std::filesystem::
         return std::nullopt;
     }
     return filtered;
-}
-
-bool isSpace(char32_t c) {
-    switch (c) {
-    case U' ':
-    case U'\t':
-    case U'\n':
-    case U'\v':
-    case U'\f':
-    case U'\r':
-    case 0x85:
-    case 0xA0:
-    case 0x1680:
-    case 0x2028:
-    case 0x2029:
-    case 0x202F:
-    case 0x205F:
-    case 0x3000:
-        return true;
-    default:
-        return c >= 0x2000 && c <= 0x200A;
-    }
-}
-
-/// Decodes the UTF-8 character starting at `at`; its length goes to `length` (1 for a stray byte).
-char32_t decodeAt(const std::string& text, size_t at, size_t& length) {
-    auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    unsigned char lead = byte(at);
-    size_t count = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
-    if (count == 0 || at + count > text.size()) {
-        length = 1;
-        return 0xFFFD;
-    }
-    char32_t value = count == 1 ? lead : lead & (0x7F >> count);
-    for (size_t i = 1; i < count; ++i) {
-        value = (value << 6) | (byte(at + i) & 0x3F);
-    }
-    length = count;
-    return value;
 }
 
 } // namespace
@@ -238,32 +200,11 @@ std::string Engine::transcribe(const std::vector<float>& samples) {
     const SherpaOnnxOfflineRecognizerResult* result = SherpaOnnxGetOfflineStreamResult(stream);
     std::string text;
     if (result != nullptr && result->text != nullptr) {
-        text = trimmed(result->text);
+        text = text::unicode::trimmed(result->text);
     }
     SherpaOnnxDestroyOfflineRecognizerResult(result);
     SherpaOnnxDestroyOfflineStream(stream);
     return text;
-}
-
-std::string trimmed(const std::string& text) {
-    size_t begin = 0;
-    while (begin < text.size()) {
-        size_t length = 0;
-        if (!isSpace(decodeAt(text, begin, length))) {
-            break;
-        }
-        begin += length;
-    }
-    size_t end = begin;
-    for (size_t at = begin; at < text.size();) {
-        size_t length = 0;
-        bool space = isSpace(decodeAt(text, at, length));
-        at += length;
-        if (!space) {
-            end = at;
-        }
-    }
-    return text.substr(begin, end - begin);
 }
 
 } // namespace speech

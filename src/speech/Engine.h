@@ -58,7 +58,4 @@ private:
     std::unique_ptr<core::SerialQueue> serialQueue;
 };
 
-/// Trims white space and line breaks (including the Unicode ones) at both ends of UTF-8 text.
-std::string trimmed(const std::string& text);
-
 } // namespace speech

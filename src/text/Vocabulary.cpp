@@ -1,5 +1,7 @@
 #include "text/Vocabulary.h"
 
+#include "text/Unicode.h"
+
 #include "core/AtomicFile.h"
 #include "core/Paths.h"
 
@@ -79,22 +81,6 @@ std::vector<std::string_view> lines(std::string_view text) {
     return result;
 }
 
-bool isValidUTF8(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    auto length = static_cast<int32_t>(text.size());
-    if (static_cast<size_t>(length) != text.size()) {
-        return false; // over 2 GB: not a dictionary
-    }
-    for (int32_t i = 0; i < length;) {
-        UChar32 c;
-        U8_NEXT(bytes, i, length, c);
-        if (c < 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::optional<std::string> readUTF8(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
@@ -106,7 +92,7 @@ std::optional<std::string> readUTF8(const std::filesystem::path& file) {
         return std::nullopt;
     }
     std::string contents = buffer.str();
-    if (!isValidUTF8(contents)) {
+    if (!unicode::isValidUtf8(contents)) {
         return std::nullopt;
     }
     return contents;
