@@ -19,10 +19,11 @@
 
 namespace app {
 
-AppDelegate::AppDelegate(core::MainQueue& main, std::unique_ptr<platform::Trust> keyboardTrust)
+AppDelegate::AppDelegate(core::MainQueue& main, std::unique_ptr<platform::Trust> keyboardTrust,
+                         std::unique_ptr<ModelPort> modelStore)
     : main(main), trust(std::move(keyboardTrust)), hotkey(std::make_unique<platform::x11::XInputKeyMonitor>(main)),
-      overlayPort(std::make_unique<OverlayAdapter>(overlay)), models(makeModels(main)),
-      output(std::make_unique<Output>(main)) {
+      overlayPort(std::make_unique<OverlayAdapter>(overlay)),
+      models(modelStore ? std::move(modelStore) : makeModels(main)), output(std::make_unique<Output>(main)) {
     DictationServices services;
     services.overlay = overlayPort.get();
     services.models = models.get();

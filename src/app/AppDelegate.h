@@ -28,9 +28,11 @@ class Output;
 class AppDelegate {
 public:
     /// `main` must outlive the delegate. `trust` tells whether the desktop lets the program watch and
-    /// send keys; on X11 it always does.
+    /// send keys; on X11 it always does. `models` replaces the model store that makeModels() picks (tests
+    /// use it to show the menu in each download state).
     explicit AppDelegate(core::MainQueue& main,
-                         std::unique_ptr<platform::Trust> trust = std::make_unique<platform::x11::X11Trust>());
+                         std::unique_ptr<platform::Trust> trust = std::make_unique<platform::x11::X11Trust>(),
+                         std::unique_ptr<ModelPort> models = nullptr);
     ~AppDelegate();
     AppDelegate(const AppDelegate&) = delete;
     AppDelegate& operator=(const AppDelegate&) = delete;

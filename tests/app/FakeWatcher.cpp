@@ -56,6 +56,8 @@ bool FakeWatcher::handleMessage(const QDBusMessage& message, const QDBusConnecti
         if (!firstItem)
             firstItem = message.service();
         connection.send(message.createReply());
+        if (onItem)
+            onItem(message.service());
         return true;
     }
     if (member == QLatin1String("RegisterStatusNotifierHost")) {

@@ -3,6 +3,7 @@
 #include <QDBusVirtualObject>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 /// A StatusNotifierWatcher on the session bus that says a tray host is registered, as a desktop's
@@ -17,6 +18,8 @@ public:
     bool registered() const { return ok; }
     /// The bus name of the first item that registered.
     std::optional<QString> item() const { return firstItem; }
+    /// Called with the bus name of each item that registers.
+    std::function<void(const QString&)> onItem;
 
     QString introspect(const QString& path) const override;
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;

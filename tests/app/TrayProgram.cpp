@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 
 TrayProgram::TrayProgram(const std::filesystem::path& modelFolder, bool onboardingDone)
     : data(dir / "data"), log(dir / "events.log") {
@@ -53,33 +52,6 @@ bool TrayProgram::dictate(const std::filesystem::path& audio, const std::string&
     desktop::runTool("paplay", {"--device=vmic_out", QString::fromStdString(audio.string())});
     key("keyup", 108);
     return true;
-}
-
-TrayMenu::TrayMenu(QString item) : item(std::move(item)) {}
-
-desktop::ToolResult TrayMenu::call(const QString& method, const QStringList& arguments) {
-    return desktop::runTool("gdbus", QStringList{"call", "--session", "--dest", item, "--object-path", "/MenuBar",
-                                                 "--method", "com.canonical.dbusmenu." + method, "--"} +
-                                         arguments);
-}
-
-std::string TrayMenu::layout() {
-    call("AboutToShow", {"0"});
-    return call("GetLayout", {"0", "-1", "[]"}).out;
-}
-
-bool TrayMenu::has(const std::string& label) {
-    return layout().find("'label': <'" + label + "'>") != std::string::npos;
-}
-
-bool TrayMenu::click(const std::string& label) {
-    // Each item reads "(<id>, {<properties>}, [<children>])"; the properties hold no braces.
-    const std::regex item("\\((\\d+), \\{[^{}]*'label': <'" + label + "'>");
-    std::smatch match;
-    const std::string text = layout();
-    if (!std::regex_search(text, match, item))
-        return false;
-    return call("Event", {QString::fromStdString(match[1].str()), "clicked", "<0>", "0"}).exitCode == 0;
 }
 
 void screenshot(const std::string& name) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DbusMenu.h"
 #include "DesktopSupport.h"
 #include "support/TempDir.h"
 
@@ -32,24 +33,6 @@ private:
     std::filesystem::path data;
     std::filesystem::path log;
     std::unique_ptr<desktop::Program> process;
-};
-
-/// The tray item's menu as a desktop panel sees it: through the dbusmenu interface of the item.
-class TrayMenu {
-public:
-    /// `item` is the bus name the item registered with.
-    explicit TrayMenu(QString item);
-    /// Opens the menu (so the program builds it) and reads its items, submenus included, as gdbus
-    /// prints them.
-    std::string layout();
-    /// True when an item titled `label` is in the menu.
-    bool has(const std::string& label);
-    /// Clicks the item titled `label`; false when there is none.
-    bool click(const std::string& label);
-
-private:
-    desktop::ToolResult call(const QString& method, const QStringList& arguments);
-    QString item;
 };
 
 /// Saves the whole screen as <name>.png in $RUVEX_SCREENSHOTS (the build folder's screenshots/),

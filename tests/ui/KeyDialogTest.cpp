@@ -6,6 +6,7 @@
 #include "ui/KeyDialog.h"
 
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -80,6 +81,11 @@ TEST_F(KeyDialogTest, SavesTheTrimmedKeyAndAnEmptyFieldRemovesIt) {
         EXPECT_EQ(form.field->echoMode(), QLineEdit::Password);
         EXPECT_EQ(form.field->size(), QSize(300, 24));
         EXPECT_EQ(form.field->placeholderText(), "sk-…");
+        QStringList texts;
+        for (const QLabel* label : form.dialog->findChildren<QLabel*>())
+            texts << label->text();
+        EXPECT_EQ(texts, (QStringList{"Ключ DeepSeek", "Нужен для исправления оговорок, стилей и перевода. Хранится в "
+                                                       "системном хранилище паролей. Пустое поле удаляет ключ."}));
         EXPECT_TRUE(form.field->text().isEmpty());
         EXPECT_TRUE(guitest::processUntil([&] { return form.field->hasFocus(); })) << "focus in the field";
         form.field->setText("  sk-new key\n");
