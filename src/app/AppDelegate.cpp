@@ -1,77 +1,116 @@
 #include "app/AppDelegate.h"
 
-#include "app/Adapters.h"
-#include "app/ModelFolder.h"
-#include "app/Output.h"
-#include "core/Defaults.h"
-#include "platform/AudioSource.h"
-#include "platform/linux/PulseAudioSource.h"
+#include "platform/linux/Autostart.h"
 #include "platform/linux/ToolkitAccessibility.h"
-#include "platform/x11/XInputKeyMonitor.h"
-#include "speech/Recorder.h"
-#include "text/Keychain.h"
-#include "text/Polisher.h"
 #include "ui/KeyDialog.h"
+#include "ui/StatusMenu.h"
 
 #include <QApplication>
 
 #include <cstdlib>
+#include <fstream>
 
 namespace app {
 
-AppDelegate::AppDelegate(core::MainQueue& main, std::unique_ptr<platform::Trust> keyboardTrust,
-                         std::unique_ptr<ModelPort> modelStore)
-    : main(main), trust(std::move(keyboardTrust)), hotkey(std::make_unique<platform::x11::XInputKeyMonitor>(main)),
-      overlayPort(std::make_unique<OverlayAdapter>(overlay)),
-      models(modelStore ? std::move(modelStore) : makeModels(main)), output(std::make_unique<Output>(main)) {
-    DictationServices services;
-    services.overlay = overlayPort.get();
-    services.models = models.get();
-    services.setGlyph = [this](bool recording) { tray.setRecording(recording); };
-    services.makeRecorder = [this]() -> std::unique_ptr<RecorderPort> {
-        return std::make_unique<RecorderAdapter>(
-            std::make_unique<speech::Recorder>(this->main, std::make_unique<platform::lnx::PulseAudioSource>()));
-    };
-    services.polish = [queue = &main](std::string text, text::Preset preset, bool useAI, text::Vocabulary vocabulary,
-                                      PolishCompletion completion) {
-        text::Polisher::polish(*queue, text, preset, useAI, vocabulary, std::move(completion));
-    };
-    services.rewriteTimeout = text::Polisher::rewriteTimeout;
-    services.insert = [this](const std::string& text) { output->insert(text); };
-    services.hasAIKey = [] { return text::Keychain::aiKey().has_value(); };
-    services.savedPreset = [] { return text::Preset::saved(); };
-    services.buildEngine = &buildEngine;
-    services.background = [this](std::function<void()> work) { loading.post(std::move(work)); };
-    controller = DictationController::make(main, clock, core::Defaults::standard(), std::move(services));
+namespace {
+
+/// The pill as the controller drives it; everything it is asked to show also goes to the test log.
+class PillPort final : public OverlayPort {
+public:
+    PillPort(ui::Overlay& overlay, std::function<void(const std::string&)> log)
+        : overlay(overlay), log(std::move(log)) {}
+    void show(Pill pill) override {
+        overlay.show(pill == Pill::listening ? ui::Overlay::State::listening() : ui::Overlay::State::thinking());
+        log(pill == Pill::listening ? "listening" : "thinking");
+    }
+    void flash(const std::string& text, double seconds) override {
+        overlay.flash(text, seconds);
+        log("flash " + text);
+    }
+    void hide() override {
+        overlay.hide();
+        log("hide");
+    }
+    void level(float value) override { overlay.level(value); }
+    void setTag(const std::optional<std::string>& tag) override { overlay.setTag(tag); }
+
+private:
+    ui::Overlay& overlay;
+    std::function<void(const std::string&)> log;
+};
+
+std::filesystem::path testLogFromEnvironment() {
+    const char* file = std::getenv("RUVEX_VOICE_TEST_LOG");
+    return file ? file : "";
+}
+
+std::vector<std::string> keyTitles() {
+    std::vector<std::string> titles;
+    for (TriggerKey key : TriggerKey::allCases)
+        titles.emplace_back(key.title());
+    return titles;
+}
+
+int indexOf(TriggerKey key) {
+    for (std::size_t i = 0; i < TriggerKey::allCases.size(); ++i) {
+        if (TriggerKey::allCases[i] == key)
+            return static_cast<int>(i);
+    }
+    return 0;
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(core::MainQueue& main, platform::Desktop givenDesktop, std::unique_ptr<speech::Model> given)
+    : main(main), testLogFile(testLogFromEnvironment()), settings(core::Defaults::standard()),
+      desktop(std::move(givenDesktop)), keychain(desktop.secretStore), polisher(main, keychain),
+      hotkey(*desktop.keyMonitor, TriggerKey::saved(settings)),
+      pill(std::make_unique<PillPort>(overlay, [this](const std::string& line) { testLog(line); })),
+      model(given ? std::move(given) : speech::makeModel(main)),
+      inserter(*desktop.caretProbe, *desktop.clipboard, *desktop.keySender, *desktop.focusedWindow, main),
+      onboarding(settings) {
+    overlay.translucency = desktop.translucency;
+    controller = DictationController::make(main, clock, settings, keychain, polisher, inserter,
+                                           {*pill, *model, [this](std::shared_ptr<speech::Recognizer> engine) {
+                                                return std::make_unique<speech::Utterance>(
+                                                    this->main, std::move(engine), desktop.microphone());
+                                            }});
+    controller->onRecording = [this](bool recording) { tray.setRecording(recording); };
     controller->onEngineLoaded = [this](bool loaded) {
-        testLog(loaded ? "engine loaded" : "engine failed: " + controller->engineError.value_or(""));
+        testLog(loaded ? "engine loaded" : "engine failed: " + controller->engineError().value_or(""));
     };
 
     trustTimer.setInterval(1500);
     QObject::connect(&trustTimer, &QTimer::timeout, [this] {
-        if (!trust->isTrusted())
+        if (!desktop.trust->isTrusted())
             return;
         trustTimer.stop();
         hotkey.start();
-        overlayPort->flash("Готово: держите " + std::string(TriggerKey::saved().shortName()) + " и говорите", 3.5);
+        pill->flash("Готово: держите " + std::string(hotkey.key().shortName()) + " и говорите", 3.5);
     });
 }
 
 AppDelegate::~AppDelegate() = default;
 
+void AppDelegate::testLog(const std::string& line) const {
+    if (!testLogFile.empty())
+        std::ofstream(testLogFile, std::ios::app) << line << '\n';
+}
+
 void AppDelegate::wireOnboarding() {
+    onboarding.keyTitles = keyTitles();
+    onboarding.chosenKey = indexOf(hotkey.key());
     onboarding.status = [this] {
-        return ui::Onboarding::Status{storeState(models->state()), controller->engine != nullptr, trust->isTrusted()};
+        return ui::Onboarding::Status{model->state(), controller->engineLoaded(), desktop.trust->isTrusted(),
+                                      std::string(hotkey.key().shortName())};
     };
     // The check talks to the sound server, which may hang: it runs on its own thread and the
     // window, refreshed every half second, shows the last answer.
     onboarding.microphone = [this] {
         if (!checkingMicrophone) {
             checkingMicrophone = true;
-            std::weak_ptr<int> living = alive;
-            checks.post([this, living] {
-                const bool available =
-                    platform::lnx::PulseAudioSource::microphoneState() == platform::MicrophoneState::available;
+            checks.post([this, living = std::weak_ptr<int>(alive)] {
+                const bool available = desktop.microphoneState() == platform::MicrophoneState::available;
                 main.post([this, living, available] {
                     if (living.expired())
                         return;
@@ -83,25 +122,28 @@ void AppDelegate::wireOnboarding() {
         }
         return microphone;
     };
-    onboarding.onRetryDownload = [this] { models->download(); };
+    onboarding.onRetryDownload = [this] { model->download(); };
     onboarding.onAskAccessibility = [this] {
-        if (!trust->ask())
+        if (!desktop.trust->ask())
             waitForTrust();
     };
-    onboarding.onKeyChange = [this](TriggerKey key) { hotkey.setKey(key); };
+    onboarding.onKeyChange = [this](int index) {
+        const TriggerKey key = TriggerKey::allCases.at(static_cast<std::size_t>(index));
+        TriggerKey::setSaved(settings, key);
+        hotkey.setKey(key);
+    };
 }
 
 bool AppDelegate::requireKey() {
-    if (!text::Keychain::aiKey())
-        ui::KeyDialog::editKey();
-    return text::Keychain::aiKey().has_value();
+    if (!keychain.aiKey())
+        ui::KeyDialog::editKey(keychain);
+    return keychain.aiKey().has_value();
 }
 
 void AppDelegate::launch() {
-    // The edit-only menu belongs to each window on Linux; the windows install their own.
     // The key store caches the key on its first read; reading it here, off the GUI thread, keeps a
     // slow secret service from delaying the first dictation's result.
-    checks.post([] { (void)text::Keychain::aiKey(); });
+    checks.post([this] { (void)keychain.aiKey(); });
     // Qt and Chromium programs expose their text fields (and so the character before the caret, which
     // decides the leading space) only when this switch was on as they started.
     checks.post([] {
@@ -133,26 +175,25 @@ void AppDelegate::launch() {
 
     wireOnboarding();
 
-    if (trust->isTrusted())
+    if (desktop.trust->isTrusted())
         hotkey.start();
     else
         waitForTrust();
 
     // No desktop asks the user for the microphone before the first recording, so a finished first
     // run needs nothing more here; an unfinished one shows the first-run window.
-    if (!ui::Onboarding::isDone())
+    if (!onboarding.isDone())
         onboarding.show();
 
-    models->onChange = [weak](const ModelStatus& state) {
+    model->onChange = [weak](const speech::ModelState& state) {
         if (auto dictation = weak.lock())
             dictation->modelStateChanged(state);
     };
-    if (!models->isReady()) {
+    if (!model->isReady()) {
         // A folder the user brings is never downloaded into: download() only says what is missing.
-        const char* ownFolder = std::getenv(ModelFolder::variable);
-        if (ui::Onboarding::isDone() && !(ownFolder && *ownFolder))
-            overlayPort->flash("Скачиваю модель речи, 232 МБ. Один раз.", 4.0);
-        models->download();
+        if (onboarding.isDone() && !dynamic_cast<speech::ModelFolder*>(model.get()))
+            pill->flash("Скачиваю модель речи, 232 МБ. Один раз.", 4.0);
+        model->download();
     } else {
         controller->loadEngine(false);
     }
@@ -165,6 +206,61 @@ void AppDelegate::waitForTrust() {
 
 void AppDelegate::quit() {
     QApplication::quit();
+}
+
+void AppDelegate::buildMenu(QMenu& menu) {
+    ui::StatusMenu::MenuState state;
+    state.keyShort = std::string(hotkey.key().shortName());
+    state.engineLoaded = controller->engineLoaded();
+    state.engineError = controller->engineError();
+    state.model = model->state();
+    state.trusted = desktop.trust->isTrusted();
+    state.hasKey = keychain.aiKey().has_value();
+    state.preset = text::Preset::saved(settings);
+    state.aiCleanup = controller->aiCleanup();
+    state.dictionaryCount = controller->vocabulary().terms.size() + controller->vocabulary().replacements.size();
+    state.history = controller->history();
+    state.loginEnabled = platform::lnx::Autostart::isEnabled();
+
+    ui::StatusMenu::MenuActions actions;
+    actions.toggleAI = [this] {
+        if (keychain.aiKey()) {
+            settings.setBoolean("aiCleanup", !controller->aiCleanup());
+            return;
+        }
+        // Without a key the switch asks for one first, and is then on.
+        if (requireKey())
+            settings.setBoolean("aiCleanup", true);
+    };
+    actions.chooseStyle = [this](const std::string& raw) {
+        const auto style = text::styles::fromRawValue(raw);
+        if (!style || (*style != text::Style::asSpoken && !requireKey()))
+            return;
+        text::styles::setSaved(settings, *style);
+    };
+    actions.toggleEnglish = [this] {
+        const bool english = text::Preset::saved(settings).english;
+        if (!english && !requireKey())
+            return;
+        text::Preset::saveEnglish(settings, !english);
+    };
+    actions.editKey = [this] { ui::KeyDialog::editKey(keychain); };
+    actions.openVocabulary = [this] { vocabularyWindow.show(); };
+    actions.retryDownload = [this] { model->download(); };
+    // Through the program's own clipboard, so that a restore still pending from a paste leaves it alone.
+    actions.copyRecent = [this](const std::string& entry) {
+        desktop.clipboard->writeText(platform::Selection::clipboard, entry);
+    };
+    actions.toggleLogin = [this] {
+        try {
+            platform::lnx::Autostart::setEnabled(!platform::lnx::Autostart::isEnabled());
+        } catch (const std::exception& failure) {
+            pill->flash(std::string("Не получилось: ") + failure.what(), 2.4);
+        }
+    };
+    actions.openOnboarding = [this] { onboarding.show(); };
+    actions.quit = [this] { quit(); };
+    ui::StatusMenu::build(menu, state, actions);
 }
 
 } // namespace app

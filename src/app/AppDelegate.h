@@ -4,35 +4,35 @@
 #include "app/Hotkey.h"
 #include "app/Tray.h"
 #include "core/Clock.h"
+#include "core/Defaults.h"
 #include "core/MainQueue.h"
 #include "core/SerialQueue.h"
-#include "platform/Trust.h"
-#include "platform/x11/X11Trust.h"
+#include "output/Inserter.h"
+#include "platform/Desktop.h"
+#include "speech/Model.h"
+#include "text/Keychain.h"
+#include "text/Polisher.h"
 #include "ui/Onboarding.h"
 #include "ui/Overlay.h"
 #include "ui/VocabularyWindow.h"
 
 #include <QTimer>
 
+#include <filesystem>
 #include <memory>
 
 namespace app {
 
-class OverlayAdapter;
-class Output;
-
-/// The tray application: owns every long-lived object (the hotkey, the pill, the model, the windows,
-/// the tray item, the dictation controller), wires their callbacks at launch and starts the
-/// keyboard monitor, the model download or the engine load. Main thread only; create it after the
-/// QApplication and destroy it before.
+/// The tray application: owns every long-lived object (the desktop's services, the settings, the AI
+/// key and polisher, the hotkey, the pill, the model, the windows, the tray item, the dictation
+/// controller), wires their callbacks at launch and starts the keyboard monitor, the model download
+/// or the engine load. Main thread only; create it after the QApplication and destroy it before.
 class AppDelegate {
 public:
-    /// `main` must outlive the delegate. `trust` tells whether the desktop lets the program watch and
-    /// send keys; on X11 it always does. `models` replaces the model store that makeModels() picks (tests
-    /// use it to show the menu in each download state).
-    explicit AppDelegate(core::MainQueue& main,
-                         std::unique_ptr<platform::Trust> trust = std::make_unique<platform::x11::X11Trust>(),
-                         std::unique_ptr<ModelPort> models = nullptr);
+    /// `main` must outlive the delegate. `desktop` comes from the backend factory (tests hand in
+    /// fakes); `model` replaces the model that speech::makeModel() picks (tests use it to show each
+    /// download state).
+    AppDelegate(core::MainQueue& main, platform::Desktop desktop, std::unique_ptr<speech::Model> model = nullptr);
     ~AppDelegate();
     AppDelegate(const AppDelegate&) = delete;
     AppDelegate& operator=(const AppDelegate&) = delete;
@@ -44,6 +44,9 @@ public:
     /// Ends the program.
     void quit();
 
+    /// The tray's menu, refilled each time it is about to show.
+    QMenu& menu() { return tray.menu(); }
+    ui::Onboarding& firstRunWindow() { return onboarding; }
     DictationController& dictation() { return *controller; }
 
 private:
@@ -52,30 +55,34 @@ private:
     /// Connects the first-run window's status, microphone and requests.
     void wireOnboarding();
     /// Runs the key dialog when no AI key is stored; true when a key exists afterwards.
-    static bool requireKey();
+    bool requireKey();
+    /// When RUVEX_VOICE_TEST_LOG names a file, appends `line` to it: end-to-end tests read from there
+    /// what the pill showed and when the engine was loaded.
+    void testLog(const std::string& line) const;
 
     core::MainQueue& main;
     core::SystemClock clock;
-    std::unique_ptr<platform::Trust> trust;
+    const std::filesystem::path testLogFile;
+    core::Defaults settings;
+    platform::Desktop desktop;
+    text::Keychain keychain;
+    text::Polisher polisher;
     Hotkey hotkey;
     ui::Overlay overlay;
-    std::unique_ptr<OverlayAdapter> overlayPort;
-    std::unique_ptr<ModelPort> models;
+    std::unique_ptr<OverlayPort> pill;
+    std::unique_ptr<speech::Model> model;
+    output::Inserter inserter;
     ui::VocabularyWindow vocabularyWindow;
     ui::Onboarding onboarding;
     Tray tray;
-    std::unique_ptr<Output> output;
     std::shared_ptr<DictationController> controller;
     QTimer trustTimer;
     /// The last microphone check, and whether one runs on `checks`. Main thread.
     ui::Onboarding::Microphone microphone = ui::Onboarding::Microphone::ready;
     bool checkingMicrophone = false;
     std::shared_ptr<int> alive = std::make_shared<int>();
-    // Declared last so that they are joined first: their work reads the model store and posts to `main`.
-    /// The engine load.
-    core::SerialQueue loading{"ruvex.voice.load"};
     /// Desktop services that may answer slowly (the key store, the sound server), kept off the GUI
-    /// thread and out of the engine load's way.
+    /// thread. Declared last so that it is joined first: its work reads the members above.
     core::SerialQueue checks{"ruvex.voice.checks"};
 };
 

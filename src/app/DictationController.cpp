@@ -1,40 +1,44 @@
 #include "app/DictationController.h"
 
-#include <unicode/brkiter.h>
-#include <unicode/unistr.h>
+#include "text/Unicode.h"
 
 #include <cmath>
+#include <exception>
 #include <utility>
 
 namespace app {
 
 namespace {
 constexpr double defaultFlash = 2.4;
-}
+constexpr const char* loadFailure = "Модель речи не загрузилась";
+} // namespace
 
 std::shared_ptr<DictationController> DictationController::make(core::MainQueue& main, const core::Clock& clock,
-                                                               core::Defaults settings, DictationServices services) {
+                                                               core::Defaults& settings, text::Keychain& keychain,
+                                                               text::Polisher& polisher, output::Inserter& inserter,
+                                                               Seams seams) {
     return std::shared_ptr<DictationController>(
-        new DictationController(main, clock, std::move(settings), std::move(services)));
+        new DictationController(main, clock, settings, keychain, polisher, inserter, std::move(seams)));
 }
 
-DictationController::DictationController(core::MainQueue& main, const core::Clock& clock, core::Defaults settings,
-                                         DictationServices services)
-    : vocabulary(text::Vocabulary::load()), pressedAt(clock.now()), preset(services.savedPreset()), main(main),
-      clock(clock), settings(std::move(settings)), services(std::move(services)) {}
+DictationController::DictationController(core::MainQueue& main, const core::Clock& clock, core::Defaults& settings,
+                                         text::Keychain& keychain, text::Polisher& polisher, output::Inserter& inserter,
+                                         Seams seams)
+    : main(main), clock(clock), settings(settings), keychain(keychain), polisher(polisher), inserter(inserter),
+      seams(std::move(seams)), dictionary(text::Vocabulary::load()), preset(text::Preset::saved(settings)) {}
 
 bool DictationController::aiCleanup() const {
     return settings.boolean("aiCleanup").value_or(true);
 }
 
 std::string DictationController::whyNoEngine() const {
-    if (engineError)
-        return *engineError;
-    const ModelStatus state = services.models->state();
+    if (loadError)
+        return *loadError;
+    const speech::ModelState& state = seams.model.state();
     switch (state.kind) {
-    case ModelStatus::Kind::failed:
+    case speech::ModelState::Kind::failed:
         return "Модель речи не скачалась: повторите из меню";
-    case ModelStatus::Kind::downloading:
+    case speech::ModelState::Kind::downloading:
         return "Модель речи скачивается: " + std::to_string(static_cast<long long>(std::floor(state.fraction * 100))) +
                "%";
     default:
@@ -43,140 +47,188 @@ std::string DictationController::whyNoEngine() const {
 }
 
 void DictationController::pressed() {
-    if (recorder || thinking)
+    if (utterance || thinking)
         return;
     if (!engine) {
-        services.overlay->flash(whyNoEngine(), defaultFlash);
+        seams.overlay.flash(whyNoEngine(), defaultFlash);
         return;
     }
-    auto newRecorder = services.makeRecorder();
-    auto newSession = engine->makeSession();
-    newRecorder->onSamples = [newSession](const std::vector<float>& samples) { newSession->feed(samples); };
+    auto next = seams.makeUtterance(engine);
     std::weak_ptr<DictationController> weak = weak_from_this();
-    newRecorder->onLevel = [weak](float value) {
+    next->onLevel = [weak](float value) {
         if (auto self = weak.lock())
-            self->services.overlay->level(value);
+            self->seams.overlay.level(value);
     };
     try {
-        newRecorder->start();
+        next->start();
     } catch (const std::exception& failure) {
-        newSession->cancel();
-        services.overlay->flash(failure.what(), defaultFlash);
+        seams.overlay.flash(failure.what(), defaultFlash);
         return;
     }
-    recorder = std::move(newRecorder);
-    session = std::move(newSession);
+    utterance = std::move(next);
     ++phrase;
     pressedAt = clock.now();
-    preset = services.savedPreset();
-    services.overlay->setTag(preset.tag());
-    services.setGlyph(true);
+    preset = text::Preset::saved(settings);
+    seams.overlay.setTag(preset.tag());
+    if (onRecording)
+        onRecording(true);
 
-    // The recorder only changes together with `phrase`, so comparing the phrase and the presence of a
-    // recorder tells whether this is still the same recording.
     const std::int64_t current = phrase;
     main.postAfter(listeningDelay, [weak, current] {
-        auto self = weak.lock();
-        if (self && self->phrase == current && self->recorder && !self->thinking)
-            self->services.overlay->show(Pill::listening);
+        if (auto self = weak.lock(); self && self->recording(current))
+            self->seams.overlay.show(Pill::listening);
     });
     main.postAfter(maximumHold, [weak, current] {
-        auto self = weak.lock();
-        if (self && self->phrase == current && self->recorder && !self->thinking)
+        if (auto self = weak.lock(); self && self->recording(current))
             self->released();
     });
 }
 
 void DictationController::released() {
-    if (!recorder || !session || thinking)
+    if (!utterance || thinking)
         return;
     if (clock.now() - pressedAt < minimumHold) {
-        recorder->stop([dropped = session] { dropped->cancel(); });
+        utterance->cancel();
         reset();
-        services.overlay->hide();
+        seams.overlay.hide();
         return;
     }
     thinking = true;
-    services.overlay->show(Pill::thinking);
+    seams.overlay.show(Pill::thinking);
 
+    // The utterance delivers the joined text on the engine's queue, where polishing starts; the
+    // polisher completes on the main thread.
     const std::int64_t current = phrase;
     const bool useAI = aiCleanup();
     const text::Preset taken = preset;
     std::weak_ptr<DictationController> weak = weak_from_this();
-    auto polish = services.polish;
-    recorder->stop([finishing = session, polish, taken, useAI, dictionary = vocabulary, weak, current] {
-        finishing->finish([polish, taken, useAI, dictionary, weak, current](std::string joined) {
-            polish(std::move(joined), taken, useAI, dictionary,
-                   [weak, current, taken](std::string text, bool fallback) {
-                       if (auto self = weak.lock())
-                           self->result(current, taken, text, fallback);
-                   });
+    utterance->finish([&polisher = polisher, taken, useAI, dictionary = dictionary, weak, current](std::string joined) {
+        polisher.polish(joined, taken, useAI, dictionary, [weak, current, taken](std::string text, bool fallback) {
+            if (auto self = weak.lock())
+                self->result(current, taken, text, fallback);
         });
     });
 
-    const double watchdog = taken.rewrites() ? services.rewriteTimeout + 10 : recognitionTimeout;
+    const double watchdog = taken.rewrites() ? text::Polisher::rewriteTimeout + 10 : recognitionTimeout;
     main.postAfter(watchdog, [weak, current] {
         auto self = weak.lock();
         if (self && self->phrase == current && self->thinking) {
             self->reset();
-            self->services.overlay->flash("Не получилось распознать", defaultFlash);
+            self->seams.overlay.flash("Не получилось распознать", defaultFlash);
         }
     });
 }
 
-void DictationController::result(std::int64_t phraseOfResult, const text::Preset& presetOfResult,
-                                 const std::string& text, bool fallback) {
-    if (phrase != phraseOfResult || !thinking)
+void DictationController::result(std::int64_t number, const text::Preset& taken, const std::string& text,
+                                 bool fallback) {
+    if (phrase != number || !thinking)
         return;
     reset();
     if (text.empty()) {
-        services.overlay->flash("Не расслышал", defaultFlash);
+        seams.overlay.flash("Не расслышал", defaultFlash);
         return;
     }
-    services.overlay->hide();
-    services.insert(text);
-    history.insert(history.begin(), text);
-    if (history.size() > historyLimit)
-        history.pop_back();
+    seams.overlay.hide();
+    insert(text);
+    recent.insert(recent.begin(), text);
+    if (recent.size() > historyLimit)
+        recent.pop_back();
     if (fallback) {
-        const std::string why = services.hasAIKey() ? "ИИ не ответил" : "Нет ключа ИИ";
-        services.overlay->flash(why + (presetOfResult.english ? ": вставил по-русски" : ": вставил как сказано"), 3.5);
+        const std::string why = keychain.aiKey() ? "ИИ не ответил" : "Нет ключа ИИ";
+        seams.overlay.flash(why + (taken.english ? ": вставил по-русски" : ": вставил как сказано"), 3.5);
         return;
     }
-    if (presetOfResult.english) {
-        const std::size_t count = graphemeCount(text);
+    if (taken.english) {
+        const std::size_t count = text::unicode::length(text);
         if (count > 280)
-            services.overlay->flash("Пост длиннее 280 знаков: " + std::to_string(count), 3.0);
+            seams.overlay.flash("Пост длиннее 280 знаков: " + std::to_string(count), 3.0);
     }
+}
+
+void DictationController::insert(const std::string& text) {
+    std::weak_ptr<DictationController> weak = weak_from_this();
+    inserter.insert(text, [weak](bool pasted) {
+        auto self = weak.lock();
+        if (self && !pasted)
+            self->seams.overlay.flash("Не удалось вставить: текст в буфере обмена", 3.5);
+    });
 }
 
 void DictationController::cancel() {
-    if (session && recorder)
-        recorder->stop([dropped = session] { dropped->cancel(); });
+    if (utterance)
+        utterance->cancel();
     reset();
-    services.overlay->hide();
+    seams.overlay.hide();
 }
 
 void DictationController::reset() {
-    recorder.reset();
-    session.reset();
+    utterance.reset();
     thinking = false;
-    services.setGlyph(false);
+    if (onRecording)
+        onRecording(false);
 }
 
-std::size_t graphemeCount(const std::string& text) {
-    const icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(text);
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> graphemes(
-        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    if (U_FAILURE(status))
-        return static_cast<std::size_t>(unicode.countChar32());
-    graphemes->setText(unicode);
-    std::size_t count = 0;
-    graphemes->first();
-    while (graphemes->next() != icu::BreakIterator::DONE)
-        ++count;
-    return count;
+void DictationController::loadEngine(bool reload) {
+    if (engine && !reload)
+        return;
+    // The terms file is written here, on the main thread, so the loading thread reads no controller state.
+    std::optional<std::filesystem::path> terms = dictionary.writeTermsFile();
+    std::weak_ptr<DictationController> weak = weak_from_this();
+    loading.post([weak, &model = seams.model, &main = main, terms] {
+        std::shared_ptr<speech::Recognizer> loaded;
+        std::optional<std::string> error;
+        try {
+            loaded = model.load(terms);
+        } catch (const std::exception& failure) {
+            error = failure.what();
+        }
+        if (!loaded && !error)
+            error = loadFailure;
+        main.post([weak, loaded = std::move(loaded), error = std::move(error)]() mutable {
+            if (auto self = weak.lock())
+                self->engineLoadFinished(std::move(loaded), std::move(error));
+        });
+    });
+}
+
+void DictationController::engineLoadFinished(std::shared_ptr<speech::Recognizer> loaded,
+                                             std::optional<std::string> error) {
+    if (loaded) {
+        engine = std::move(loaded);
+        loadError.reset();
+    } else {
+        // A failed reload keeps the engine that works.
+        loadError = std::move(error);
+    }
+    if (onEngineLoaded)
+        onEngineLoaded(!loadError);
+}
+
+void DictationController::dictionarySaved(const std::string& text) {
+    try {
+        text::Vocabulary::save(text);
+    } catch (const std::exception& failure) {
+        seams.overlay.flash(std::string("Словарь не сохранился: ") + failure.what(), defaultFlash);
+        return;
+    }
+    const std::vector<std::string> previousTerms = dictionary.terms;
+    dictionary = text::Vocabulary(text);
+    if (previousTerms != dictionary.terms && seams.model.isReady())
+        loadEngine(true);
+    seams.overlay.flash("Словарь сохранен", defaultFlash);
+}
+
+void DictationController::modelStateChanged(const speech::ModelState& state) {
+    switch (state.kind) {
+    case speech::ModelState::Kind::failed:
+        seams.overlay.flash("Модель речи не скачалась: " + state.message, 4.0);
+        break;
+    case speech::ModelState::Kind::ready:
+        loadEngine(false);
+        break;
+    default:
+        break;
+    }
 }
 
 } // namespace app

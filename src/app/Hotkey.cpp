@@ -4,14 +4,13 @@
 
 namespace app {
 
-Hotkey::Hotkey(std::unique_ptr<platform::KeyMonitor> monitor)
-    : monitor(std::move(monitor)), watched(TriggerKey::saved()) {
-    this->monitor->onKey = [this](platform::KeyEvent event) { handle(event); };
+Hotkey::Hotkey(platform::KeyMonitor& monitor, TriggerKey key) : monitor(monitor), watched(key) {
+    monitor.onKey = [this](platform::KeyEvent event) { handle(event); };
 }
 
 Hotkey::~Hotkey() {
-    monitor->stop();
-    monitor->onKey = nullptr;
+    monitor.stop();
+    monitor.onKey = nullptr;
 }
 
 void Hotkey::setKey(TriggerKey key) {
@@ -21,11 +20,11 @@ void Hotkey::setKey(TriggerKey key) {
 
 bool Hotkey::start() {
     stop();
-    return monitor->start();
+    return monitor.start();
 }
 
 void Hotkey::stop() {
-    monitor->stop();
+    monitor.stop();
     held = false;
 }
 

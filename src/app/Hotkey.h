@@ -16,8 +16,8 @@ namespace app {
 /// there after `down` has been updated.
 class Hotkey {
 public:
-    /// A hotkey for TriggerKey::saved() fed by `monitor`, not yet started.
-    explicit Hotkey(std::unique_ptr<platform::KeyMonitor> monitor);
+    /// A hotkey for `key` fed by `monitor` (which must outlive it), not yet started.
+    Hotkey(platform::KeyMonitor& monitor, TriggerKey key);
     /// Stops the monitor.
     ~Hotkey();
     Hotkey(const Hotkey&) = delete;
@@ -43,7 +43,7 @@ public:
 private:
     void handle(platform::KeyEvent event);
 
-    std::unique_ptr<platform::KeyMonitor> monitor;
+    platform::KeyMonitor& monitor;
     TriggerKey watched;
     bool held = false;
 };

@@ -1,6 +1,7 @@
 #include "app/TrayApplication.h"
 
 #include "app/AppDelegate.h"
+#include "app/Backend.h"
 #include "app/SingleInstance.h"
 #include "platform/qt/QtMainQueue.h"
 
@@ -8,20 +9,25 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <string_view>
 
 namespace app {
 
 int runTrayApplication(int argc, char** argv) {
+    const Backend backend = Backend::probe();
+    if (backend.kind == Backend::Kind::none) {
+        // Qt would abort with its own English message; say what happened and what still works.
+        std::fputs("Ruvex Voice: не найден графический сеанс, программе в лотке нужен рабочий стол. "
+                   "Режимы командной строки работают и без него: ruvex-voice --help\n",
+                   stderr);
+        return 1;
+    }
     SingleInstance instance(SingleInstance::defaultFile());
     if (!instance.acquired()) {
         std::fputs("Ruvex Voice уже запущен.\n", stderr);
         return 0;
     }
-    // The key monitor, the paste and the pill work through X11; under Wayland, through XWayland.
-    const char* session = std::getenv("XDG_SESSION_TYPE");
-    if (session && std::string_view(session) == "wayland" && !std::getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", backend.qtPlatform.c_str(), 1);
 
     QApplication application(argc, argv);
     application.setApplicationName(QStringLiteral("Ruvex Voice"));
@@ -29,7 +35,7 @@ int runTrayApplication(int argc, char** argv) {
     platform::qt::QtMainQueue main;
     int status;
     {
-        AppDelegate delegate(main);
+        AppDelegate delegate(main, backend.makeDesktop(main));
         delegate.launch();
         status = application.exec();
     }

@@ -2,8 +2,8 @@
 
 namespace app {
 
-/// Runs the tray application until "Выйти": one instance per user session, on the X11 desktop
-/// (XWayland under a Wayland session). Returns the exit status.
+/// Runs the tray application until "Выйти": one instance per user session, on the desktop backend
+/// the session calls for. Returns the exit status (1 without a graphical session).
 int runTrayApplication(int argc, char** argv);
 
 } // namespace app

@@ -1,7 +1,5 @@
 #include "app/TriggerKey.h"
 
-#include "core/Defaults.h"
-
 #include <string>
 
 namespace app {
@@ -57,8 +55,8 @@ std::string_view TriggerKey::shortName() const {
     return describe(*this).shortName;
 }
 
-TriggerKey TriggerKey::saved() {
-    auto stored = core::Defaults::standard().string(std::string(settingsKey));
+TriggerKey TriggerKey::saved(const core::Defaults& settings) {
+    auto stored = settings.string(std::string(settingsKey));
     if (stored) {
         if (auto key = fromRawValue(*stored)) {
             return *key;
@@ -67,8 +65,8 @@ TriggerKey TriggerKey::saved() {
     return rightOption;
 }
 
-bool TriggerKey::setSaved(TriggerKey key) {
-    return core::Defaults::standard().setString(std::string(settingsKey), std::string(key.rawValue()));
+bool TriggerKey::setSaved(core::Defaults& settings, TriggerKey key) {
+    return settings.setString(std::string(settingsKey), std::string(key.rawValue()));
 }
 
 } // namespace app

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Defaults.h"
+
 #include <array>
 #include <cstddef>
 #include <functional>
@@ -35,11 +37,11 @@ public:
     /// The form used inside sentences ("правый Alt"): "Держите " + shortName() + " и говорите".
     std::string_view shortName() const;
 
-    /// The key saved under "triggerKey" in the standard settings; rightOption when the setting is
-    /// absent or holds an unknown value.
-    static TriggerKey saved();
+    /// The key saved under "triggerKey" in `settings`; rightOption when the setting is absent or
+    /// holds an unknown value.
+    static TriggerKey saved(const core::Defaults& settings);
     /// Saves `key` under "triggerKey". False when the settings file could not be written.
-    static bool setSaved(TriggerKey key);
+    static bool setSaved(core::Defaults& settings, TriggerKey key);
 
 private:
     Case value;

@@ -1,11 +1,12 @@
 #include "app/Help.h"
 #include "app/TrayApplication.h"
+#include "app/cli/DownloadCommand.h"
+#include "app/cli/PolishCheck.h"
+#include "app/cli/TranscribeCommand.h"
 #include "core/RunLoop.h"
 #include "platform/linux/LibsecretStore.h"
-#include "speech/DownloadCommand.h"
-#include "speech/TranscribeCommand.h"
 #include "text/Keychain.h"
-#include "text/PolishCheck.h"
+#include "text/Polisher.h"
 
 #include <cstdio>
 #include <iostream>
@@ -14,21 +15,22 @@
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv, argv + argc);
-    if (args.size() >= 2 && (args[1] == "--help" || args[1] == "-h")) {
+    const std::string mode = args.size() >= 2 ? args[1] : "";
+    const std::vector<std::string> rest(args.size() >= 2 ? args.begin() + 2 : args.end(), args.end());
+    if (mode == "--help" || mode == "-h") {
         std::fputs(app::helpText().c_str(), stdout);
         return 0;
     }
-    text::Keychain::useStore(platform::lnx::makeSecretStore());
-    if (args.size() >= 2 && args[1] == "--polish") {
+    if (mode == "--polish") {
         core::RunLoop loop;
-        text::PolishCheck::run(loop, std::vector<std::string>(args.begin() + 2, args.end()));
+        text::Keychain keychain(platform::lnx::makeSecretStore());
+        text::Polisher polisher(loop, keychain);
+        app::cli::PolishCheck::run(loop, keychain, polisher, rest, std::cin, std::cout);
         return 0;
     }
-    if (args.size() >= 2 && args[1] == "--download-model") {
-        return speech::runDownloadCommand();
-    }
-    if (args.size() >= 2 && args[1] == "--transcribe") {
-        return speech::TranscribeCommand::run({args.begin() + 2, args.end()}, std::cout, std::cerr);
-    }
+    if (mode == "--download-model")
+        return app::cli::runDownloadCommand();
+    if (mode == "--transcribe")
+        return app::cli::TranscribeCommand::run(rest, std::cout, std::cerr);
     return app::runTrayApplication(argc, argv);
 }

@@ -97,7 +97,7 @@ PasteShortcut Inserter::shortcutFor(const std::optional<platform::WindowIdentity
     return PasteShortcut::controlV;
 }
 
-void Inserter::insert(const std::string& text) {
+void Inserter::insert(const std::string& text, std::function<void(bool pasted)> done) {
     if (text.empty()) {
         return;
     }
@@ -114,17 +114,34 @@ void Inserter::insert(const std::string& text) {
     for (auto selection : selections) {
         saved[indexOf(selection)] = saveOriginal(selection);
     }
+    std::vector<std::pair<Selection, std::uint64_t>> written;
     for (auto selection : selections) {
         clipboard.writeText(selection, pasted);
-        state->pending[indexOf(selection)] =
-            Pending{clipboard.generation(selection), std::move(saved[indexOf(selection)])};
+        auto generation = clipboard.generation(selection);
+        state->pending[indexOf(selection)] = Pending{generation, std::move(saved[indexOf(selection)])};
+        written.emplace_back(selection, generation);
     }
 
-    keys.sendPaste(shortcut);
-
-    for (auto selection : selections) {
-        scheduleRestore(selection, state->pending[indexOf(selection)]->generation);
-    }
+    keys.sendPaste(shortcut, [this, weakState = std::weak_ptr<State>(state), written,
+                              done = std::move(done)](platform::KeySender::Result result) {
+        auto alive = weakState.lock();
+        if (!alive) {
+            return;
+        }
+        const bool sent = result != platform::KeySender::Result::failed;
+        for (auto [selection, generation] : written) {
+            if (sent) {
+                scheduleRestore(selection, generation);
+            } else if (auto& pending = alive->pending[indexOf(selection)];
+                       pending && pending->generation == generation) {
+                // Nothing was pasted: the text stays where the user can paste it by hand.
+                pending.reset();
+            }
+        }
+        if (done) {
+            done(sent);
+        }
+    });
 }
 
 ClipboardContents Inserter::saveOriginal(Selection selection) {

@@ -6,6 +6,7 @@
 #include "platform/FocusedWindow.h"
 #include "platform/KeySender.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,8 +26,10 @@ public:
     Inserter(const Inserter&) = delete;
     Inserter& operator=(const Inserter&) = delete;
 
-    /// Pastes `text` where the text cursor stands. Never fails visibly; call on the main thread.
-    void insert(const std::string& text);
+    /// Pastes `text` where the text cursor stands; call on the main thread. `done`, when set, is
+    /// called later on the main thread with whether the paste shortcut was sent. When it could not be,
+    /// the text stays on the clipboard for the user to paste and nothing is put back.
+    void insert(const std::string& text, std::function<void(bool pasted)> done = {});
 
     /// True when a space must go between `before` (the whole character before the insertion point,
     /// as the caret probe reports it) and the pasted text: not at the start of a text, not after

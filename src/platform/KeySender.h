@@ -1,12 +1,14 @@
 #pragma once
 
+#include <functional>
+
 namespace platform {
 
 /// The key combinations that paste in the focused window.
 enum class PasteShortcut {
     controlV,      ///< almost every application
     controlShiftV, ///< terminal emulators, where Ctrl+V goes to the program in the terminal
-    shiftInsert,   ///< xterm and urxvt, which paste the primary selection
+    shiftInsert,   ///< xterm and urxvt, which paste the primary selection; also the layout-proof choice
 };
 
 /// Sends synthetic key presses to the focused window, as if typed on the keyboard.
@@ -16,7 +18,7 @@ public:
     enum class Result {
         sent,             ///< sent with no other modifier held
         sentWithModifier, ///< the user still held a modifier after the wait; sent anyway
-        failed,           ///< no keys could be sent (no display, no test extension)
+        failed,           ///< no keys could be sent (no display, no test extension, no device)
     };
 
     KeySender() = default;
@@ -24,10 +26,11 @@ public:
     KeySender& operator=(const KeySender&) = delete;
     virtual ~KeySender() = default;
 
-    /// Waits, at most `modifierWaitSeconds`, for the user to let go of every modifier key (the
-    /// trigger key is one, and a held modifier turns the shortcut into another one), then presses and
-    /// releases `shortcut`. Blocks the calling thread for the wait; call on the main thread.
-    virtual Result sendPaste(PasteShortcut shortcut) = 0;
+    /// Waits, at most `modifierWaitSeconds` and without blocking the main thread, for the user to let
+    /// go of every modifier key (the trigger key is one, and a held modifier turns the shortcut into
+    /// another one), then presses and releases `shortcut`. `done` is called once, on the main thread,
+    /// never from inside this call. Call on the main thread.
+    virtual void sendPaste(PasteShortcut shortcut, std::function<void(Result)> done) = 0;
 
     static constexpr double modifierWaitSeconds = 0.5;
 };

@@ -12,20 +12,6 @@
 
 namespace speech {
 
-bool ModelStore::State::operator==(const State& other) const {
-    if (kind != other.kind) {
-        return false;
-    }
-    switch (kind) {
-    case Kind::downloading:
-        return fraction == other.fraction;
-    case Kind::failed:
-        return message == other.message;
-    default:
-        return true;
-    }
-}
-
 const std::vector<ModelStore::File>& ModelStore::files() {
     static const std::vector<File> table = {
         {"tokens.txt", 13354, "39abae20e692998290c574e606f11a9edef2902a1995463fcff63d1490cf22b7"},
@@ -54,7 +40,7 @@ std::filesystem::path ModelStore::defaultDirectory() {
 
 ModelStore::ModelStore(core::MainQueue& main, std::vector<File> table, std::string baseURL,
                        std::filesystem::path folder)
-    : directory(std::move(folder)), main(main), table(std::move(table)), baseURL(std::move(baseURL)),
+    : folder(std::move(folder)), main(main), table(std::move(table)), baseURL(std::move(baseURL)),
       total(std::accumulate(this->table.begin(), this->table.end(), std::int64_t{0},
                             [](std::int64_t sum, const File& file) { return sum + file.size; })) {
     current.state = isReady() ? State::ready() : State::missing();
@@ -80,7 +66,7 @@ std::int64_t sizeOf(const std::filesystem::path& file) {
 
 bool ModelStore::isReady() const {
     for (const auto& file : table) {
-        if (sizeOf(directory / file.name) != file.size) {
+        if (sizeOf(folder / file.name) != file.size) {
             return false;
         }
     }
@@ -107,12 +93,12 @@ void ModelStore::download() {
     }
     // An error is left to the transfer, which then fails with a message the user can read.
     std::error_code ignored;
-    std::filesystem::create_directories(directory, ignored);
+    std::filesystem::create_directories(folder, ignored);
     removeLeftovers();
     current.pending.clear();
     std::int64_t pendingBytes = 0;
     for (const auto& file : table) {
-        if (sizeOf(directory / file.name) != file.size) {
+        if (sizeOf(folder / file.name) != file.size) {
             current.pending.push_back(file);
             pendingBytes += file.size;
         }
@@ -126,7 +112,7 @@ void ModelStore::removeLeftovers() {
     // A transfer cut short by a crash or an interrupted command leaves its partial file behind;
     // up to 224 MB each, they would pile up unseen. None of ours runs now, so any found is stale.
     std::error_code error;
-    for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         auto entry = it->path().filename().string();
         for (const auto& file : table) {
             if (entry.starts_with(partialFilePrefix(file.name))) {
@@ -148,7 +134,7 @@ void ModelStore::next() {
     current.pending.erase(current.pending.begin());
     current.file = file;
     std::uint64_t task = ++current.task;
-    FetchRequest request{baseURL + file.name, directory, file};
+    FetchRequest request{baseURL + file.name, folder, file};
     queue.post([request = std::move(request), task, &main = main, weak = std::weak_ptr<char>(alive),
                 cancelled = cancelled, this] {
         // Runs on the store's queue: it reads nothing of the store and reaches it only through
@@ -197,10 +183,10 @@ void ModelStore::fail(std::string message) {
 bool ModelStore::verify() {
     bool intact = true;
     queue.sync([&] {
-        ModelStamps stamps(directory);
+        ModelStamps stamps(folder);
         bool changed = false;
         for (const auto& file : table) {
-            auto path = directory / file.name;
+            auto path = folder / file.name;
             auto before = FileStamp::of(path);
             if (!before || before->size != file.size) {
                 // Absent or of the wrong size: the next download fetches it anyway.

@@ -2,6 +2,7 @@
 
 #include "core/MainQueue.h"
 #include "core/SerialQueue.h"
+#include "speech/Model.h"
 
 #include <atomic>
 #include <cstdint>
@@ -24,7 +25,7 @@ namespace speech {
 /// ("ruvex.voice.download"); that queue never touches the store's fields, it only posts events
 /// to the main queue, so the fields below are read and written on the main thread alone.
 /// The main queue must outlive the store. Destroying the store aborts a running transfer.
-class ModelStore {
+class ModelStore : public Model {
 public:
     /// One model file: its name in the model folder, its size in bytes and the lowercase
     /// hexadecimal SHA-256 of its whole contents.
@@ -36,20 +37,7 @@ public:
     };
 
     /// What the store is doing, as shown by the menu and the first-run window.
-    struct State {
-        enum class Kind { downloading, failed, missing, ready };
-        Kind kind = Kind::missing;
-        double fraction = 0; ///< downloading only: share of the whole model on disk, 0…1
-        std::string message; ///< failed only: one short Russian line
-
-        static State downloading(double fraction) { return {Kind::downloading, fraction, {}}; }
-        static State failed(std::string message) { return {Kind::failed, 0, std::move(message)}; }
-        static State missing() { return {Kind::missing, 0, {}}; }
-        static State ready() { return {Kind::ready, 0, {}}; }
-
-        /// Equal when the cases are equal and, for downloading and failed, their payloads too.
-        bool operator==(const State& other) const;
-    };
+    using State = ModelState;
 
     /// The model's folder name.
     static constexpr std::string_view name = "gigaam-v3-e2e-rnnt-int8-2025-12-16";
@@ -75,17 +63,17 @@ public:
     /// files from a local server; the program always uses the defaults.
     explicit ModelStore(core::MainQueue& main, std::vector<File> table = files(),
                         std::string baseURL = configuredBaseURL(), std::filesystem::path folder = defaultDirectory());
-    ~ModelStore();
+    ~ModelStore() override;
     ModelStore(const ModelStore&) = delete;
     ModelStore& operator=(const ModelStore&) = delete;
 
     /// True when every file of the table is in the folder with exactly its table size. Digests
     /// are not computed; files are examined in table order and the test stops at the first miss.
-    bool isReady() const;
+    bool isReady() const override;
 
     /// Starts or restarts the download of the files that are absent or of the wrong size; does
     /// nothing while a download runs. Files of the right size are kept. Main thread.
-    void download();
+    void download() override;
 
     /// Checks the digests of the files in place and removes any whose contents are wrong, so that
     /// a damaged model never reaches the recogniser. A file is hashed only when its size or
@@ -94,16 +82,13 @@ public:
     /// every file is present and intact. When it is not, the store goes to missing (unless a
     /// download runs), posted to the main queue. Blocks the caller, possibly for seconds and
     /// behind a running transfer: call it off the main thread.
-    bool verify();
+    bool verify() override;
 
     /// The current state. Main thread.
-    const State& state() const { return current.state; }
+    const State& state() const override { return current.state; }
 
     /// The model folder.
-    const std::filesystem::path directory;
-
-    /// Called on the main thread with each new state, in assignment order.
-    std::function<void(const State&)> onChange;
+    std::filesystem::path directory() const override { return folder; }
 
     /// The name of the stamp file kept in the model folder.
     static constexpr std::string_view stampFileName = ".verified.json";
@@ -125,6 +110,7 @@ private:
     void progressed(std::uint64_t task, std::int64_t written);
     void finished(std::uint64_t task, std::optional<std::string> failure);
 
+    const std::filesystem::path folder;
     core::MainQueue& main;
     const std::vector<File> table;
     const std::string baseURL;

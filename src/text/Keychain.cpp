@@ -10,74 +10,51 @@
 
 namespace text {
 
-namespace {
-
-/// The cached key: unread until the first read; then absent (nothing) or present.
-struct Cache {
-    std::mutex mutex;
-    std::shared_ptr<platform::SecretStore> store;
-    bool read = false;
-    std::optional<std::string> key;
-    // Counts writes, so that a lookup that raced with a write does not overwrite its result.
-    unsigned long long generation = 0;
-};
-
-Cache& cache() {
-    static Cache* instance = new Cache(); // never destroyed: reads may come from threads that outlive main
-    return *instance;
-}
-
-} // namespace
+Keychain::Keychain(std::shared_ptr<platform::SecretStore> store) : store(std::move(store)) {}
 
 std::optional<std::string> Keychain::aiKey() {
-    auto& c = cache();
-    std::shared_ptr<platform::SecretStore> store;
-    unsigned long long generation = 0;
+    unsigned long long asked = 0;
     {
-        std::lock_guard lock(c.mutex);
-        if (c.read) {
-            return c.key;
+        std::lock_guard lock(mutex);
+        if (read) {
+            return key;
         }
-        store = c.store;
-        generation = c.generation;
+        asked = generation;
     }
     // The lookup may take seconds; it runs without the lock so that a write is never held up by it.
     std::optional<std::string> found = store ? store->lookup(service, account) : std::nullopt;
     if (found && found->empty()) {
         found.reset();
     }
-    std::lock_guard lock(c.mutex);
-    if (c.generation == generation && !c.read) {
-        c.read = true;
-        c.key = found;
+    std::lock_guard lock(mutex);
+    if (generation == asked && !read) {
+        read = true;
+        key = found;
     }
-    return c.read ? c.key : found;
+    return read ? key : found;
 }
 
-void Keychain::setAiKey(const std::optional<std::string>& key) {
-    auto& c = cache();
-    std::shared_ptr<platform::SecretStore> store;
+void Keychain::setAiKey(const std::optional<std::string>& newKey) {
     {
-        std::lock_guard lock(c.mutex);
-        store = c.store;
-        ++c.generation;
-        c.read = true;
-        c.key.reset();
+        std::lock_guard lock(mutex);
+        ++generation;
+        read = true;
+        key.reset();
     }
     if (store) {
         store->clear(service, account);
     }
-    if (!key) {
+    if (!newKey) {
         return;
     }
-    std::string value = unicode::trimmed(*key);
+    std::string value = unicode::trimmed(*newKey);
     if (value.empty() || !store || !store->store(service, account, label, value)) {
         return;
     }
-    std::lock_guard lock(c.mutex);
-    ++c.generation;
-    c.read = true;
-    c.key = std::move(value);
+    std::lock_guard lock(mutex);
+    ++generation;
+    read = true;
+    key = std::move(value);
 }
 
 std::filesystem::path Keychain::ruvexFile() {
@@ -138,23 +115,6 @@ std::optional<std::string> Keychain::ruvexKey(const std::string& contents) {
         return std::nullopt;
     }
     return key->second;
-}
-
-void Keychain::useStore(std::shared_ptr<platform::SecretStore> store) {
-    auto& c = cache();
-    std::lock_guard lock(c.mutex);
-    c.store = std::move(store);
-    ++c.generation;
-    c.read = false;
-    c.key.reset();
-}
-
-void Keychain::resetCache() {
-    auto& c = cache();
-    std::lock_guard lock(c.mutex);
-    ++c.generation;
-    c.read = false;
-    c.key.reset();
 }
 
 } // namespace text

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 namespace text {
 
@@ -218,8 +217,10 @@ bool isQuotePair(std::string_view first, std::string_view last) {
 
 } // namespace
 
-void Polisher::polish(core::MainQueue& main, const std::string& text, const Preset& preset, bool useAI,
-                      const Vocabulary& vocabulary, Completion completion) {
+Polisher::Polisher(core::MainQueue& main, Keychain& keychain) : main(main), keychain(keychain) {}
+
+void Polisher::polish(const std::string& text, const Preset& preset, bool useAI, const Vocabulary& vocabulary,
+                      Completion completion) {
     core::MainQueue* queue = &main;
     auto deliver = [queue](Completion completion, std::string result, bool fallback) {
         queue->post([completion = std::move(completion), result = std::move(result), fallback] {
@@ -231,7 +232,7 @@ void Polisher::polish(core::MainQueue& main, const std::string& text, const Pres
     if (preset.rewrites()) {
         std::optional<std::string> key;
         if (!local.empty()) {
-            key = Keychain::aiKey();
+            key = keychain.aiKey();
         }
         if (!key) {
             bool fallback = !local.empty();
@@ -253,7 +254,7 @@ void Polisher::polish(core::MainQueue& main, const std::string& text, const Pres
     }
 
     if (useAI && Transcript::needsAI(local)) {
-        if (auto key = Keychain::aiKey()) {
+        if (auto key = keychain.aiKey()) {
             auto length = static_cast<double>(unicode::length(local));
             ask(correctionPrompt(), local, *key, 0.0, aiTimeout,
                 [deliver, vocabulary, local, length,
@@ -342,24 +343,16 @@ void Polisher::ask(const std::string& system, const std::string& text, const std
         {"messages",
          nlohmann::json::array({{{"role", "system"}, {"content", system}}, {{"role", "user"}, {"content", text}}})},
     };
-    auto request =
-        std::make_shared<const std::string>(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
-    auto shared = std::make_shared<Answer>(std::move(completion));
-    auto url = endpoint();
-    try {
-        std::thread([url, key, request, timeout, shared] {
-            std::optional<std::string> answer;
-            try {
-                answer = answerOf(post(url, key, *request, timeout));
-            } catch (...) {
-                answer.reset();
-            }
-            (*shared)(std::move(answer));
-        }).detach();
-    } catch (const std::system_error&) {
-        // No thread for the request: it counts as no answer.
-        (*shared)(std::nullopt);
-    }
+    auto request = body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    requests.post([url = endpoint(), key, request = std::move(request), timeout, completion = std::move(completion)] {
+        std::optional<std::string> answer;
+        try {
+            answer = answerOf(post(url, key, request, timeout));
+        } catch (...) {
+            answer.reset();
+        }
+        completion(std::move(answer));
+    });
 }
 
 } // namespace text

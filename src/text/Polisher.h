@@ -1,6 +1,8 @@
 #pragma once
 
 #include "core/MainQueue.h"
+#include "core/SerialQueue.h"
+#include "text/Keychain.h"
 #include "text/Presets.h"
 #include "text/Vocabulary.h"
 
@@ -15,10 +17,11 @@ namespace text {
 /// Turns the joined text of one dictation into the text that is inserted: local cleanup and the
 /// dictionary replacements always, then, by preset, an AI rewrite or the correction of a spoken
 /// self-correction by the DeepSeek chat-completions service. Every failure of the service yields
-/// the local text. Stateless; the only state it reads is the AI key.
+/// the local text.
 ///
-/// Requests run on their own threads, never on the caller's; many may be in flight at once and
-/// none is cancelled. The main queue given to `polish` must outlive the requests it starts.
+/// Owned by the application. Requests run one after another on the polisher's own serial queue
+/// ("ruvex.voice.ai"), which is joined when the polisher goes; the transfer's timeout bounds that
+/// wait. Completions are posted to the main queue, which must outlive the polisher.
 class Polisher {
 public:
     /// Request timeout of a correction, in seconds: the whole transfer, connection included.
@@ -31,20 +34,19 @@ public:
 
     /// (final text, true when the preset asked for an AI rewrite that did not happen).
     using Completion = std::function<void(std::string, bool)>;
-    using Answer = std::function<void(std::optional<std::string>)>;
 
-    Polisher() = delete;
+    /// A polisher posting its completions to `main` and reading the key from `keychain`; both must
+    /// outlive it.
+    Polisher(core::MainQueue& main, Keychain& keychain);
+    Polisher(const Polisher&) = delete;
+    Polisher& operator=(const Polisher&) = delete;
 
     /// Polishes `text` with `preset`; `useAI` is the user's "correct slips through the AI" switch.
     /// Cleanup, replacements, the self-correction test and the key lookup run on the calling
-    /// thread; `completion` is called exactly once, later, on `main`, never from inside this call.
-    static void polish(core::MainQueue& main, const std::string& text, const Preset& preset, bool useAI,
-                       const Vocabulary& vocabulary, Completion completion);
-
-    /// Sends one rewrite of `text` in the preset's style (or as an English post) and reports the
-    /// accepted answer, or nothing, on the request's thread.
-    static void rewrite(const std::string& text, const Preset& preset, const std::vector<std::string>& terms,
-                        const std::string& key, Answer completion);
+    /// thread; `completion` is called exactly once, later, on the main queue, never from inside
+    /// this call. Callable from any thread.
+    void polish(const std::string& text, const Preset& preset, bool useAI, const Vocabulary& vocabulary,
+                Completion completion);
 
     /// The system prompt of a rewrite.
     static std::string prompt(const Preset& preset, const std::vector<std::string>& terms);
@@ -59,10 +61,22 @@ public:
     static std::string endpoint();
 
 private:
-    /// Builds and sends one request; reports the answer passed through `unquoted` (nothing when
-    /// empty or when the reply is not usable) on the request's thread.
-    static void ask(const std::string& system, const std::string& text, const std::string& key, double temperature,
-                    double timeout, Answer completion);
+    using Answer = std::function<void(std::optional<std::string>)>;
+
+    /// Sends one rewrite of `text` in the preset's style (or as an English post) and reports the
+    /// accepted answer, or nothing, on the request queue.
+    void rewrite(const std::string& text, const Preset& preset, const std::vector<std::string>& terms,
+                 const std::string& key, Answer completion);
+
+    /// Queues one request; reports the answer passed through `unquoted` (nothing when empty or when
+    /// the reply is not usable) on the request queue.
+    void ask(const std::string& system, const std::string& text, const std::string& key, double temperature,
+             double timeout, Answer completion);
+
+    core::MainQueue& main;
+    Keychain& keychain;
+    // Declared last: joined first, while everything its requests use still exists.
+    core::SerialQueue requests{"ruvex.voice.ai"};
 };
 
 } // namespace text

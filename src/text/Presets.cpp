@@ -1,7 +1,5 @@
 #include "text/Presets.h"
 
-#include "core/Defaults.h"
-
 namespace text {
 
 namespace {
@@ -59,16 +57,16 @@ const char* hint(Style style) {
     return textsOf(style).hint;
 }
 
-Style saved() {
-    auto raw = core::Defaults::standard().string(styleKey);
+Style saved(const core::Defaults& settings) {
+    auto raw = settings.string(styleKey);
     if (!raw) {
         return Style::asSpoken;
     }
     return fromRawValue(*raw).value_or(Style::asSpoken);
 }
 
-void setSaved(Style style) {
-    core::Defaults::standard().setString(styleKey, rawValue(style));
+void setSaved(core::Defaults& settings, Style style) {
+    settings.setString(styleKey, rawValue(style));
 }
 
 } // namespace styles
@@ -85,12 +83,12 @@ std::optional<std::string> Preset::tag() const {
     return english ? "EN \u00B7 " + title : title;
 }
 
-Preset Preset::saved() {
-    return Preset{styles::saved(), core::Defaults::standard().boolean(englishKey).value_or(false)};
+Preset Preset::saved(const core::Defaults& settings) {
+    return Preset{styles::saved(settings), settings.boolean(englishKey).value_or(false)};
 }
 
-void Preset::saveEnglish(bool english) {
-    core::Defaults::standard().setBoolean(englishKey, english);
+void Preset::saveEnglish(core::Defaults& settings, bool english) {
+    settings.setBoolean(englishKey, english);
 }
 
 } // namespace text

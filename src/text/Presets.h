@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Defaults.h"
+
 #include <array>
 #include <optional>
 #include <string>
@@ -18,9 +20,9 @@ std::optional<Style> fromRawValue(const std::string& raw);
 const char* title(Style style);
 /// The menu tool tip.
 const char* hint(Style style);
-/// The style stored under "style"; asSpoken when absent or unrecognised.
-Style saved();
-void setSaved(Style style);
+/// The style stored under "style" in `settings`; asSpoken when absent or unrecognised.
+Style saved(const core::Defaults& settings);
+void setSaved(core::Defaults& settings, Style style);
 } // namespace styles
 
 /// How a dictation is finished: the style, and whether it becomes an English post for X.
@@ -36,8 +38,8 @@ struct Preset {
     std::optional<std::string> tag() const;
 
     /// The saved style and the flag under "english" (false when absent).
-    static Preset saved();
-    static void saveEnglish(bool english);
+    static Preset saved(const core::Defaults& settings);
+    static void saveEnglish(core::Defaults& settings, bool english);
 };
 
 } // namespace text

@@ -24,7 +24,7 @@ constexpr int firstButton = 1000;
 
 } // namespace
 
-void KeyDialog::editKey(QWidget* parent) {
+void KeyDialog::editKey(text::Keychain& keychain, QWidget* parent) {
     QDialog dialog(parent);
     dialog.setWindowTitle(QStringLiteral("Ключ DeepSeek"));
     dialog.setModal(true);
@@ -43,7 +43,7 @@ void KeyDialog::editKey(QWidget* parent) {
     field->setEchoMode(QLineEdit::Password);
     field->setFixedSize(300, 24);
     field->setPlaceholderText(QStringLiteral("sk-…"));
-    field->setText(QString::fromStdString(text::Keychain::aiKey().value_or("")));
+    field->setText(QString::fromStdString(keychain.aiKey().value_or("")));
     stack->addSpacing(4);
     stack->addWidget(field);
     stack->addSpacing(8);
@@ -83,9 +83,9 @@ void KeyDialog::editKey(QWidget* parent) {
     }
 
     if (response == firstButton + static_cast<int>(Button::save))
-        text::Keychain::setAiKey(field->text().toStdString());
+        keychain.setAiKey(field->text().toStdString());
     else if (response == firstButton + static_cast<int>(Button::ruvex) && sibling)
-        text::Keychain::setAiKey(sibling);
+        keychain.setAiKey(sibling);
 }
 
 } // namespace ui

@@ -8,6 +8,10 @@ class QLineEdit;
 class QPushButton;
 class QWidget;
 
+namespace text {
+class Keychain;
+}
+
 namespace ui {
 
 /// The small modal dialog where the DeepSeek key is entered, replaced, removed, or taken over from the
@@ -31,7 +35,7 @@ public:
     /// Shows the dialog with the stored key (as bullets), waits for a button and updates the key store:
     /// "Сохранить" stores the field's text (trimmed; empty removes the key), "Взять из Ruvex" stores the
     /// found key, "Отмена" changes nothing. Callers read the key store afterwards.
-    static void editKey(QWidget* parent = nullptr);
+    static void editKey(text::Keychain& keychain, QWidget* parent = nullptr);
 };
 
 } // namespace ui

@@ -74,7 +74,7 @@ void Onboarding::Row::set(bool isDone, bool busy) {
     button->setVisible(!isDone);
 }
 
-Onboarding::Onboarding() {
+Onboarding::Onboarding(core::Defaults& settings) : settings(settings) {
     timer.setInterval(500);
     QObject::connect(&timer, &QTimer::timeout, &timer, [this] { refresh(); });
 }
@@ -85,12 +85,12 @@ QWidget* Onboarding::window() const {
     return frame.get();
 }
 
-bool Onboarding::isDone() {
-    return core::Defaults::standard().boolean("onboardingDone").value_or(false);
+bool Onboarding::isDone() const {
+    return settings.boolean("onboardingDone").value_or(false);
 }
 
 void Onboarding::setDone(bool isDone) {
-    core::Defaults::standard().setBoolean("onboardingDone", isDone);
+    settings.setBoolean("onboardingDone", isDone);
 }
 
 std::optional<QStringList> Onboarding::findSoundSettings() {
@@ -220,16 +220,9 @@ void Onboarding::build() {
 
 QLayout* Onboarding::buildKeySection() {
     popup = new QComboBox;
-    for (const app::TriggerKey key : app::TriggerKey::allCases) {
-        const std::string_view title = key.title();
-        popup->addItem(QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())));
-    }
-    int selected = 0;
-    for (std::size_t i = 0; i < app::TriggerKey::allCases.size(); ++i) {
-        if (app::TriggerKey::allCases[i] == app::TriggerKey::saved())
-            selected = static_cast<int>(i);
-    }
-    popup->setCurrentIndex(selected);
+    for (const std::string& title : keyTitles)
+        popup->addItem(QString::fromStdString(title));
+    popup->setCurrentIndex(chosenKey);
     popup->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     QObject::connect(popup, &QComboBox::activated, frame.get(), [this](int index) { keyChanged(index); });
 
@@ -259,7 +252,7 @@ void Onboarding::refresh() {
     const Microphone mic = microphone ? microphone() : Microphone::unavailable;
 
     Row& model = rows.at("model");
-    using Kind = speech::ModelStore::State::Kind;
+    using Kind = speech::ModelState::Kind;
     switch (snapshot.model.kind) {
     case Kind::downloading:
         model.detail->setText(QStringLiteral("Скачивается: ") + percentOf(snapshot.model.fraction) +
@@ -303,8 +296,7 @@ void Onboarding::refresh() {
         textDidChange();
         return;
     }
-    const std::string_view key = app::TriggerKey::saved().shortName();
-    const QString k = QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
+    const QString k = QString::fromStdString(snapshot.keyName);
     if (snapshot.engineReady && mic == Microphone::ready && snapshot.trusted)
         hint->setText(QStringLiteral("Нажмите в поле ниже, зажмите ") + k +
                       QStringLiteral(" и скажите: «Привет, это проверка». Отпустите клавишу."));
@@ -347,12 +339,11 @@ void Onboarding::askAccessibility() {
 }
 
 void Onboarding::keyChanged(int index) {
-    if (index < 0 || index >= static_cast<int>(app::TriggerKey::allCases.size()))
+    if (index < 0 || index >= static_cast<int>(keyTitles.size()))
         return;
-    const app::TriggerKey key = app::TriggerKey::allCases[static_cast<std::size_t>(index)];
-    app::TriggerKey::setSaved(key);
+    chosenKey = index;
     if (onKeyChange)
-        onKeyChange(key);
+        onKeyChange(index);
     refresh();
 }
 

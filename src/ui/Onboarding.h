@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/TriggerKey.h"
-#include "speech/ModelStore.h"
+#include "core/Defaults.h"
+#include "speech/Model.h"
 
 #include <QStringList>
 #include <QTimer>
@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QComboBox;
 class QHBoxLayout;
@@ -32,9 +33,11 @@ class Onboarding {
 public:
     /// A snapshot of what the checklist shows.
     struct Status {
-        speech::ModelStore::State model = speech::ModelStore::State::missing();
+        speech::ModelState model = speech::ModelState::missing();
         bool engineReady = false;
         bool trusted = false;
+        /// The trigger key as named inside sentences ("правый Alt").
+        std::string keyName = "правый Alt";
     };
 
     /// Whether recording can work: ready; never asked (desktops that ask the user first); or unavailable
@@ -53,7 +56,8 @@ public:
         void set(bool done, bool busy);
     };
 
-    Onboarding();
+    /// `settings` keeps "onboardingDone"; it must outlive the window.
+    explicit Onboarding(core::Defaults& settings);
     ~Onboarding();
     Onboarding(const Onboarding&) = delete;
     Onboarding& operator=(const Onboarding&) = delete;
@@ -64,7 +68,12 @@ public:
     std::function<void()> onAskAccessibility;
     /// The microphone row's "Разрешить", on desktops that ask the user for access.
     std::function<void()> onAskMicrophone;
-    std::function<void(app::TriggerKey)> onKeyChange;
+    /// The trigger keys the chooser offers, by title, and the index of the chosen one; set before the
+    /// first show.
+    std::vector<std::string> keyTitles;
+    int chosenKey = 0;
+    /// The user chose the key at this index of `keyTitles`.
+    std::function<void(int index)> onKeyChange;
     std::function<void()> onFinish;
 
     /// The program that opens the desktop's sound settings, with its arguments; found on the PATH at the
@@ -76,9 +85,9 @@ public:
     /// Reads a snapshot and updates the rows and the hint.
     void refresh();
 
-    /// "onboardingDone" in the standard settings; false when absent.
-    static bool isDone();
-    static void setDone(bool done);
+    /// "onboardingDone" in the settings; false when absent.
+    bool isDone() const;
+    void setDone(bool done);
 
     /// For tests; empty until the first show.
     QWidget* window() const;
@@ -107,6 +116,7 @@ private:
     void textDidChange();
     bool tryHoldsText() const;
 
+    core::Defaults& settings;
     std::unique_ptr<OnboardingFrame> frame;
     QTimer timer;
     std::map<std::string, Row> rows;

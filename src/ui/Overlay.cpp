@@ -10,8 +10,6 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
-#include <X11/Xlib.h>
-
 #include <cmath>
 #include <string>
 
@@ -25,18 +23,6 @@ QRect screenArea() {
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     return screen ? screen->availableGeometry() : QRect();
-}
-
-/// True unless we are on an X server whose screen has no compositing manager (nobody owns _NET_WM_CM_Sn).
-/// Without one, translucent pixels come out black, so the pill's corners must be cut with a mask.
-bool compositing() {
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (!x11 || !x11->display())
-        return true;
-    Display* display = x11->display();
-    const std::string name = "_NET_WM_CM_S" + std::to_string(DefaultScreen(display));
-    const Atom selection = XInternAtom(display, name.c_str(), False);
-    return XGetSelectionOwner(display, selection) != 0;
 }
 
 } // namespace
@@ -70,7 +56,7 @@ void Overlay::show(const State& state) {
     const int x = area.x() + static_cast<int>(std::lround(area.width() / 2.0 - width / 2.0));
     const int y = area.y() + area.height() - 28 - PillView::height;
     window->setGeometry(x, y, width, PillView::height);
-    if (compositing()) {
+    if (!translucency || translucency()) {
         window->clearMask();
     } else {
         QPainterPath shape;

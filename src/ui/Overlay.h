@@ -2,6 +2,7 @@
 
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,6 +49,10 @@ public:
     /// The short tag drawn beside the bars or dots (the active preset's), or none.
     void setTag(std::optional<std::string> tag);
     std::optional<std::string> tag() const;
+
+    /// Whether translucent pixels show as such on this desktop (a compositing manager runs); without
+    /// one the pill's corners are cut with a mask instead. Unset: always.
+    std::function<bool()> translucency;
 
     /// The floating top-level window, for tests and the controller's own checks.
     QWidget* panel() const { return window.get(); }

@@ -43,7 +43,7 @@ bool isNewline(QChar c) {
 }
 
 void addModelStatus(QMenu& menu, const StatusMenu::MenuState& state, const StatusMenu::MenuActions& actions) {
-    using Kind = speech::ModelStore::State::Kind;
+    using Kind = speech::ModelState::Kind;
     switch (state.model.kind) {
     case Kind::failed:
         addNote(menu, QStringLiteral("Модель речи не скачалась: ") + qt(state.model.message));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "speech/ModelStore.h"
+#include "speech/Model.h"
 #include "text/Presets.h"
 
 #include <QString>
@@ -24,7 +24,7 @@ public:
         std::string keyShort; ///< the trigger key's short name ("правый Alt")
         bool engineLoaded = false;
         std::optional<std::string> engineError;
-        speech::ModelStore::State model;
+        speech::ModelState model;
         bool trusted = true;
         bool hasKey = false;
         text::Preset preset;

@@ -1,141 +1,122 @@
 #include "platform/x11/X11FocusedWindow.h"
 
-#include <xcb/xcb.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 
-#include <cstdlib>
-#include <cstring>
-#include <string_view>
+#include <memory>
+#include <string>
 
 namespace platform::x11 {
 
 namespace {
 
-// Replies are malloc'ed by xcb; this frees them on every path.
-template <typename Reply> using ReplyPtr = std::unique_ptr<Reply, decltype(&std::free)>;
-
-template <typename Reply> ReplyPtr<Reply> owned(Reply* reply) {
-    return ReplyPtr<Reply>(reply, &std::free);
-}
-
 // Walking up from the input focus stops after this many parents (a real tree is a few deep).
 constexpr int maximumDepth = 64;
 
-} // namespace
+int ignoreErrors(Display*, XErrorEvent*) {
+    return 0;
+}
 
-struct X11FocusedWindow::Connection {
-    xcb_connection_t* xcb = nullptr;
-    xcb_window_t root = XCB_NONE;
-    xcb_atom_t activeWindow = XCB_NONE;
-    xcb_atom_t processId = XCB_NONE;
+/// A window that vanishes between two requests answers with an error; Xlib's default handler would
+/// end the program. Errors are ignored while the object lives (the reads then give no value).
+class QuietErrors {
+public:
+    explicit QuietErrors(Display* display) : display(display), previous(XSetErrorHandler(&ignoreErrors)) {}
+    ~QuietErrors() {
+        XSync(display, False);
+        XSetErrorHandler(previous);
+    }
+    QuietErrors(const QuietErrors&) = delete;
+    QuietErrors& operator=(const QuietErrors&) = delete;
 
-    Connection() {
-        int screenNumber = 0;
-        xcb = xcb_connect(nullptr, &screenNumber);
-        if (xcb_connection_has_error(xcb)) {
-            xcb_disconnect(xcb);
-            xcb = nullptr;
-            return;
-        }
-        auto screens = xcb_setup_roots_iterator(xcb_get_setup(xcb));
-        for (int i = 0; i < screenNumber && screens.rem > 0; ++i) {
-            xcb_screen_next(&screens);
-        }
-        root = screens.data->root;
-        activeWindow = atom("_NET_ACTIVE_WINDOW");
-        processId = atom("_NET_WM_PID");
-    }
-    ~Connection() {
-        if (xcb != nullptr) {
-            xcb_disconnect(xcb);
-        }
-    }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-
-    xcb_atom_t atom(std::string_view name) {
-        auto reply = owned(xcb_intern_atom_reply(
-            xcb, xcb_intern_atom(xcb, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr));
-        return reply ? reply->atom : XCB_NONE;
-    }
-
-    // A property's value; errors (a window that is gone) come back as an empty reply.
-    ReplyPtr<xcb_get_property_reply_t> property(xcb_window_t window, xcb_atom_t name, xcb_atom_t type) {
-        xcb_generic_error_t* error = nullptr;
-        auto reply = owned(xcb_get_property_reply(xcb, xcb_get_property(xcb, 0, window, name, type, 0, 1024), &error));
-        std::free(error);
-        if (reply && (reply->type == XCB_NONE || xcb_get_property_value_length(reply.get()) <= 0)) {
-            reply.reset();
-        }
-        return reply;
-    }
-
-    std::optional<std::uint32_t> cardinal(xcb_window_t window, xcb_atom_t name, xcb_atom_t type) {
-        auto reply = property(window, name, type);
-        if (!reply || reply->format != 32) {
-            return std::nullopt;
-        }
-        return *static_cast<std::uint32_t*>(xcb_get_property_value(reply.get()));
-    }
-
-    std::optional<WindowIdentity> identity(xcb_window_t window) {
-        auto reply = property(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING);
-        if (!reply || reply->format != 8) {
-            return std::nullopt;
-        }
-        // WM_CLASS holds two strings, each ended by a NUL: the instance, then the class.
-        const char* value = static_cast<const char*>(xcb_get_property_value(reply.get()));
-        std::string both(value, static_cast<std::size_t>(xcb_get_property_value_length(reply.get())));
-        WindowIdentity identity;
-        auto end = both.find('\0');
-        identity.instance = both.substr(0, end);
-        if (end != both.npos) {
-            identity.className = both.substr(end + 1);
-            identity.className = identity.className.substr(0, identity.className.find('\0'));
-        }
-        if (auto pid = cardinal(window, processId, XCB_ATOM_CARDINAL); pid && *pid > 0) {
-            identity.processId = static_cast<int>(*pid);
-        }
-        return identity;
-    }
-
-    std::optional<WindowIdentity> fromInputFocus() {
-        auto focus = owned(xcb_get_input_focus_reply(xcb, xcb_get_input_focus(xcb), nullptr));
-        if (!focus) {
-            return std::nullopt;
-        }
-        xcb_window_t window = focus->focus;
-        for (int depth = 0; depth < maximumDepth; ++depth) {
-            if (window == XCB_NONE || window == XCB_INPUT_FOCUS_POINTER_ROOT || window == root) {
-                return std::nullopt;
-            }
-            if (auto found = identity(window)) {
-                return found;
-            }
-            auto tree = owned(xcb_query_tree_reply(xcb, xcb_query_tree(xcb, window), nullptr));
-            if (!tree) {
-                return std::nullopt;
-            }
-            window = tree->parent;
-        }
-        return std::nullopt;
-    }
+private:
+    Display* display;
+    XErrorHandler previous;
 };
 
-X11FocusedWindow::X11FocusedWindow() : connection(std::make_unique<Connection>()) {}
+struct Property {
+    std::unique_ptr<unsigned char, decltype(&XFree)> data{nullptr, &XFree};
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0;
+};
 
-X11FocusedWindow::~X11FocusedWindow() = default;
+Property property(Display* display, Window window, Atom name, Atom type) {
+    Property result;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display, window, name, 0, 1024, False, type, &result.type, &result.format, &result.items,
+                           &after, &data) == Success)
+        result.data.reset(data);
+    if (result.type == None || result.items == 0)
+        result.data.reset();
+    return result;
+}
+
+std::optional<unsigned long> cardinal(Display* display, Window window, Atom name, Atom type) {
+    Property value = property(display, window, name, type);
+    if (!value.data || value.format != 32)
+        return std::nullopt;
+    // Xlib hands 32-bit items as longs.
+    return *reinterpret_cast<unsigned long*>(value.data.get());
+}
+
+std::optional<WindowIdentity> identity(Display* display, Window window) {
+    Property value = property(display, window, XA_WM_CLASS, XA_STRING);
+    if (!value.data || value.format != 8)
+        return std::nullopt;
+    // WM_CLASS holds two strings, each ended by a NUL: the instance, then the class.
+    std::string both(reinterpret_cast<const char*>(value.data.get()), value.items);
+    WindowIdentity found;
+    auto end = both.find('\0');
+    found.instance = both.substr(0, end);
+    if (end != std::string::npos) {
+        found.className = both.substr(end + 1);
+        found.className = found.className.substr(0, found.className.find('\0'));
+    }
+    Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
+    if (auto pid = cardinal(display, window, pidAtom, XA_CARDINAL); pid && *pid > 0)
+        found.processId = static_cast<int>(*pid);
+    return found;
+}
+
+std::optional<WindowIdentity> fromInputFocus(Display* display, Window root) {
+    Window window = None;
+    int revert = 0;
+    XGetInputFocus(display, &window, &revert);
+    for (int depth = 0; depth < maximumDepth; ++depth) {
+        if (window == None || window == PointerRoot || window == root)
+            return std::nullopt;
+        if (auto found = identity(display, window))
+            return found;
+        Window treeRoot = None;
+        Window parent = None;
+        Window* children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display, window, &treeRoot, &parent, &children, &count))
+            return std::nullopt;
+        XFree(children);
+        window = parent;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+X11FocusedWindow::X11FocusedWindow() = default;
 
 std::optional<WindowIdentity> X11FocusedWindow::identify() {
-    if (connection->xcb == nullptr) {
+    Display* display = connection.display();
+    if (display == nullptr)
         return std::nullopt;
-    }
-    if (auto active = connection->cardinal(connection->root, connection->activeWindow, XCB_ATOM_WINDOW);
-        active && *active != XCB_NONE) {
-        if (auto found = connection->identity(*active)) {
+    QuietErrors quiet(display);
+    const Window root = DefaultRootWindow(display);
+    const Atom activeWindow = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
+    if (auto active = cardinal(display, root, activeWindow, XA_WINDOW); active && *active != None) {
+        if (auto found = identity(display, static_cast<Window>(*active)))
             return found;
-        }
     }
-    return connection->fromInputFocus();
+    return fromInputFocus(display, root);
 }
 
 } // namespace platform::x11

@@ -1,8 +1,7 @@
 #pragma once
 
 #include "platform/FocusedWindow.h"
-
-#include <memory>
+#include "platform/x11/XConnection.h"
 
 namespace platform::x11 {
 
@@ -13,13 +12,11 @@ class X11FocusedWindow : public FocusedWindow {
 public:
     /// Connects to the display named by DISPLAY; without one identify() gives nullopt.
     X11FocusedWindow();
-    ~X11FocusedWindow() override;
 
     std::optional<WindowIdentity> identify() override;
 
 private:
-    struct Connection;
-    std::unique_ptr<Connection> connection;
+    XConnection connection;
 };
 
 } // namespace platform::x11

@@ -1,5 +1,7 @@
 #include "platform/x11/XInputKeyMonitor.h"
 
+#include "platform/x11/XConnection.h"
+
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
@@ -13,33 +15,9 @@
 #include <unistd.h>
 
 namespace platform::x11 {
-namespace {
-
-struct DisplayCloser {
-    void operator()(Display* display) const { XCloseDisplay(display); }
-};
-using DisplayHandle = std::unique_ptr<Display, DisplayCloser>;
-
-// The keycodes that the server's modifier map assigns to any of the eight modifiers.
-std::bitset<256> readModifiers(Display* display) {
-    std::bitset<256> keycodes;
-    XModifierKeymap* map = XGetModifierMapping(display);
-    if (map == nullptr) {
-        return keycodes;
-    }
-    for (int i = 0; i < 8 * map->max_keypermod; ++i) {
-        if (map->modifiermap[i] != 0) {
-            keycodes.set(map->modifiermap[i]);
-        }
-    }
-    XFreeModifiermap(map);
-    return keycodes;
-}
-
-} // namespace
 
 struct XInputKeyMonitor::Connection {
-    DisplayHandle display;
+    XConnection display;
     int opcode = 0;
     int xkbEventBase = -1;           // -1 when the server has no XKB
     std::array<int, 2> wake{-1, -1}; // a pipe: writing to wake[1] ends the reader
@@ -66,8 +44,7 @@ bool XInputKeyMonitor::start() {
         return true;
     }
     auto opened = std::make_unique<Connection>();
-    opened->display.reset(XOpenDisplay(nullptr));
-    Display* display = opened->display.get();
+    Display* display = opened->display.display();
     if (display == nullptr) {
         return false;
     }
@@ -124,8 +101,8 @@ void XInputKeyMonitor::stop() {
 
 // The reader thread: owns the display from start() until stop() joins it.
 void XInputKeyMonitor::Connection::read(core::MainQueue& main, std::weak_ptr<int> run, KeyMonitor& owner) {
-    Display* dpy = display.get();
-    std::bitset<256> modifiers = readModifiers(dpy);
+    Display* dpy = display.display();
+    std::bitset<256> modifiers = display.modifierKeycodes();
     std::array<pollfd, 2> fds{pollfd{ConnectionNumber(dpy), POLLIN, 0}, pollfd{wake[0], POLLIN, 0}};
     for (;;) {
         while (XPending(dpy) > 0) {
@@ -133,11 +110,11 @@ void XInputKeyMonitor::Connection::read(core::MainQueue& main, std::weak_ptr<int
             XNextEvent(dpy, &event);
             if (event.type == MappingNotify) {
                 XRefreshKeyboardMapping(&event.xmapping);
-                modifiers = readModifiers(dpy);
+                modifiers = display.modifierKeycodes();
                 continue;
             }
             if (xkbEventBase >= 0 && event.type == xkbEventBase) {
-                modifiers = readModifiers(dpy);
+                modifiers = display.modifierKeycodes();
                 continue;
             }
             if (event.xcookie.type != GenericEvent || event.xcookie.extension != opcode ||

@@ -4,8 +4,6 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
-#include <chrono>
-#include <thread>
 #include <vector>
 
 namespace platform::x11 {
@@ -25,106 +23,74 @@ KeyCode keycodeOf(Display* display, KeySym symbol, KeyCode fallback) {
 
 } // namespace
 
-struct XTestKeySender::Connection {
-    Display* display = nullptr;
-    std::vector<KeyCode> modifierKeys;
+XTestKeySender::XTestKeySender(core::MainQueue& main) : main(main) {
+    int event = 0, error = 0, major = 0, minor = 0;
+    if (connection && !XTestQueryExtension(connection.display(), &event, &error, &major, &minor))
+        connection.close();
+}
 
-    Connection() {
-        display = XOpenDisplay(nullptr);
-        if (display == nullptr) {
-            return;
-        }
-        int event = 0, error = 0, major = 0, minor = 0;
-        if (!XTestQueryExtension(display, &event, &error, &major, &minor)) {
-            XCloseDisplay(display);
-            display = nullptr;
-        }
+void XTestKeySender::sendPaste(PasteShortcut shortcut, std::function<void(Result)> done) {
+    if (!connection) {
+        main.post([done = std::move(done)] { done(Result::failed); });
+        return;
     }
-    ~Connection() {
-        if (display != nullptr) {
-            XCloseDisplay(display);
-        }
-    }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-
     // Read at every send: the user may change the keyboard mapping while the program runs.
-    void readModifierKeys() {
-        modifierKeys.clear();
-        XModifierKeymap* map = XGetModifierMapping(display);
-        if (map == nullptr) {
-            return;
-        }
-        for (int i = 0; i < 8 * map->max_keypermod; ++i) {
-            if (map->modifiermap[i] != 0) {
-                modifierKeys.push_back(map->modifiermap[i]);
-            }
-        }
-        XFreeModifiermap(map);
+    modifiers = connection.modifierKeycodes();
+    main.post([this, weak = std::weak_ptr<char>(alive), shortcut, deadline = clock.now() + modifierWaitSeconds,
+               done = std::move(done)]() mutable {
+        if (!weak.expired())
+            sendWhenFree(shortcut, deadline, std::move(done));
+    });
+}
+
+void XTestKeySender::sendWhenFree(PasteShortcut shortcut, double deadline, std::function<void(Result)> done) {
+    const bool held = modifierHeld();
+    if (held && clock.now() < deadline) {
+        main.postAfter(0.01,
+                       [this, weak = std::weak_ptr<char>(alive), shortcut, deadline, done = std::move(done)]() mutable {
+                           if (!weak.expired())
+                               sendWhenFree(shortcut, deadline, std::move(done));
+                       });
+        return;
     }
+    press(shortcut);
+    done(held ? Result::sentWithModifier : Result::sent);
+}
 
-    bool modifierHeld() {
-        char keys[32] = {};
-        XQueryKeymap(display, keys);
-        for (KeyCode code : modifierKeys) {
-            if ((keys[code / 8] >> (code % 8)) & 1) {
-                return true;
-            }
-        }
-        return false;
+bool XTestKeySender::modifierHeld() const {
+    char keys[32] = {};
+    XQueryKeymap(connection.display(), keys);
+    for (unsigned code = 0; code < modifiers.size(); ++code) {
+        if (modifiers.test(code) && ((keys[code / 8] >> (code % 8)) & 1))
+            return true;
     }
+    return false;
+}
 
-    bool waitForModifiersUp(double seconds) {
-        readModifierKeys();
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (modifierHeld()) {
-            if (std::chrono::steady_clock::now() >= deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return true;
-    }
-
-    void press(const std::vector<KeyCode>& chord) {
-        for (KeyCode code : chord) {
-            XTestFakeKeyEvent(display, code, True, CurrentTime);
-        }
-        for (auto code = chord.rbegin(); code != chord.rend(); ++code) {
-            XTestFakeKeyEvent(display, *code, False, CurrentTime);
-        }
-        XSync(display, False);
-    }
-};
-
-XTestKeySender::XTestKeySender() : connection(std::make_unique<Connection>()) {}
-
-XTestKeySender::~XTestKeySender() = default;
-
-KeySender::Result XTestKeySender::sendPaste(PasteShortcut shortcut) {
-    Display* display = connection->display;
-    if (display == nullptr) {
-        return Result::failed;
-    }
-    bool clean = connection->waitForModifiersUp(modifierWaitSeconds);
-
-    KeyCode control = keycodeOf(display, XK_Control_L, evdevControlL);
-    KeyCode shift = keycodeOf(display, XK_Shift_L, evdevShiftL);
+void XTestKeySender::press(PasteShortcut shortcut) {
+    Display* display = connection.display();
+    const KeyCode control = keycodeOf(display, XK_Control_L, evdevControlL);
+    const KeyCode shift = keycodeOf(display, XK_Shift_L, evdevShiftL);
     // The V key by its Latin symbol: with a Cyrillic group active, toolkits still take Ctrl with
     // this key as paste, as they do for the user's own Ctrl+V.
-    KeyCode v = keycodeOf(display, XK_v, evdevV);
+    const KeyCode v = keycodeOf(display, XK_v, evdevV);
+    std::vector<KeyCode> chord;
     switch (shortcut) {
     case PasteShortcut::controlV:
-        connection->press({control, v});
+        chord = {control, v};
         break;
     case PasteShortcut::controlShiftV:
-        connection->press({control, shift, v});
+        chord = {control, shift, v};
         break;
     case PasteShortcut::shiftInsert:
-        connection->press({shift, keycodeOf(display, XK_Insert, evdevInsert)});
+        chord = {shift, keycodeOf(display, XK_Insert, evdevInsert)};
         break;
     }
-    return clean ? Result::sent : Result::sentWithModifier;
+    for (KeyCode code : chord)
+        XTestFakeKeyEvent(display, code, True, CurrentTime);
+    for (auto code = chord.rbegin(); code != chord.rend(); ++code)
+        XTestFakeKeyEvent(display, *code, False, CurrentTime);
+    XSync(display, False);
 }
 
 } // namespace platform::x11

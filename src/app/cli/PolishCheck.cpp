@@ -1,7 +1,5 @@
-#include "text/PolishCheck.h"
+#include "app/cli/PolishCheck.h"
 
-#include "text/Keychain.h"
-#include "text/Polisher.h"
 #include "text/Unicode.h"
 #include "text/Vocabulary.h"
 
@@ -9,7 +7,10 @@
 #include <chrono>
 #include <iostream>
 
-namespace text {
+namespace app::cli {
+
+using text::Preset;
+using text::Style;
 
 namespace {
 
@@ -27,35 +28,31 @@ std::optional<PolishCheck::Configuration> PolishCheck::configuration(const std::
         return Configuration{argument, Preset{Style::asSpoken, false}, true};
     }
     bool english = argument.starts_with("en-");
-    if (auto style = styles::fromRawValue(english ? argument.substr(3) : argument)) {
+    if (auto style = text::styles::fromRawValue(english ? argument.substr(3) : argument)) {
         return Configuration{argument, Preset{*style, english}, false};
     }
     return std::nullopt;
 }
 
-void PolishCheck::run(core::RunLoop& loop, const std::vector<std::string>& arguments) {
-    run(loop, arguments, std::cin, std::cout);
-}
-
-void PolishCheck::run(core::RunLoop& loop, const std::vector<std::string>& arguments, std::istream& in,
-                      std::ostream& out) {
+void PolishCheck::run(core::RunLoop& loop, text::Keychain& keychain, text::Polisher& polisher,
+                      const std::vector<std::string>& arguments, std::istream& in, std::ostream& out) {
     std::vector<Configuration> configurations;
     for (const auto& argument : arguments) {
         if (auto configuration = PolishCheck::configuration(argument)) {
             configurations.push_back(std::move(*configuration));
         }
     }
-    if (!Keychain::aiKey()) {
+    if (!keychain.aiKey()) {
         out << "Нет ключа ИИ\n" << std::flush;
         return;
     }
-    const Vocabulary none;
+    const text::Vocabulary none;
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back(); // a CR LF ending is one terminator
         }
-        std::string sentence = unicode::trimmedSpacesAndTabs(line);
+        std::string sentence = text::unicode::trimmedSpacesAndTabs(line);
         if (sentence.empty()) {
             continue;
         }
@@ -63,8 +60,8 @@ void PolishCheck::run(core::RunLoop& loop, const std::vector<std::string>& argum
         for (const auto& configuration : configurations) {
             auto started = std::chrono::steady_clock::now();
             std::optional<std::pair<std::string, bool>> result;
-            Polisher::polish(loop, sentence, configuration.preset, configuration.useAI, none,
-                             [&result](std::string text, bool fallback) { result.emplace(std::move(text), fallback); });
+            polisher.polish(sentence, configuration.preset, configuration.useAI, none,
+                            [&result](std::string text, bool fallback) { result.emplace(std::move(text), fallback); });
             loop.runUntil([&result] { return result.has_value(); }, 0.05);
             std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
             out << "  " << configuration.name << ' ' << seconds(elapsed.count()) << " с"
@@ -74,4 +71,4 @@ void PolishCheck::run(core::RunLoop& loop, const std::vector<std::string>& argum
     }
 }
 
-} // namespace text
+} // namespace app::cli

@@ -1,4 +1,4 @@
-#include "speech/DownloadCommand.h"
+#include "app/cli/DownloadCommand.h"
 
 #include "core/Clock.h"
 #include "core/RunLoop.h"
@@ -13,7 +13,9 @@
 #include <string>
 #include <thread>
 
-namespace speech {
+namespace app::cli {
+
+using speech::ModelStore;
 
 namespace {
 
@@ -104,7 +106,7 @@ int runDownloadCommand(std::FILE* out, std::FILE* err) {
             printer.show(state.fraction);
         }
     };
-    std::fprintf(out, "Папка модели: %s\n", store.directory.c_str());
+    std::fprintf(out, "Папка модели: %s\n", store.directory().c_str());
     auto failWith = [&](const std::string& message) {
         printer.finish();
         std::fprintf(err, "Модель речи не скачалась: %s\n", message.c_str());
@@ -142,4 +144,4 @@ int runDownloadCommand(std::FILE* out, std::FILE* err) {
     return failWith("файлы модели повреждены");
 }
 
-} // namespace speech
+} // namespace app::cli

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/RunLoop.h"
+#include "text/Polisher.h"
 #include "text/Presets.h"
 
 #include <iosfwd>
@@ -8,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace text {
+namespace app::cli {
 
 /// The command-line mode `ruvex-voice --polish ARGS...`: polishes each line of standard input
 /// under the presets named by the arguments and prints every result with its time and whether
@@ -18,7 +19,7 @@ public:
     /// One accepted argument.
     struct Configuration {
         std::string name; ///< the argument, used as the label
-        Preset preset;
+        text::Preset preset;
         bool useAI = false;
     };
 
@@ -28,13 +29,10 @@ public:
     /// value; nothing for anything else.
     static std::optional<Configuration> configuration(const std::string& argument);
 
-    /// Runs the check on standard input and output; returns at the end of the input, or at once
-    /// when no AI key is stored.
-    static void run(core::RunLoop& loop, const std::vector<std::string>& arguments);
-
-    /// The same on the given streams.
-    static void run(core::RunLoop& loop, const std::vector<std::string>& arguments, std::istream& in,
-                    std::ostream& out);
+    /// Runs the check on `in` and `out` with the key of `keychain`; returns at the end of the
+    /// input, or at once when no AI key is stored. `loop` must be the queue `polisher` posts to.
+    static void run(core::RunLoop& loop, text::Keychain& keychain, text::Polisher& polisher,
+                    const std::vector<std::string>& arguments, std::istream& in, std::ostream& out);
 };
 
-} // namespace text
+} // namespace app::cli

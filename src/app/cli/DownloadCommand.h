@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace speech {
+namespace app::cli {
 
 /// `ruvex-voice --download-model`: downloads the model files that are missing into the model
 /// folder, verifies every file, and returns the exit status: 0 when the model is ready, 1 with
@@ -11,4 +11,4 @@ namespace speech {
 /// Runs its own main loop on the calling thread; needs no display.
 int runDownloadCommand(std::FILE* out = stdout, std::FILE* err = stderr);
 
-} // namespace speech
+} // namespace app::cli
