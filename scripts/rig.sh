@@ -6,8 +6,8 @@
 # microphone "vmic" (played into through the sink "vmic_out"). Every process is stopped by the PID
 # recorded when it was started, in reverse order, also when COMMAND fails or the rig is interrupted.
 # Exits with COMMAND's status. Works as root, with no display and no sound card.
-# COMMAND sees DISPLAY, DBUS_SESSION_BUS_ADDRESS, PULSE_SERVER, RUVEX_RIG=1 and
-# RUVEX_RIG_PULSEAUDIO_PID.
+# COMMAND sees DISPLAY, DBUS_SESSION_BUS_ADDRESS, PULSE_SERVER, RUVEX_RIG=1, RUVEX_RIG_PULSEAUDIO_PID and
+# RUVEX_RIG_KEYRING_PID.
 set -euo pipefail
 
 if [ $# -eq 0 ]; then
@@ -132,6 +132,8 @@ head -c 24 /dev/urandom | base64 |
     gnome-keyring-daemon --foreground --unlock --components=secrets \
         --control-directory="$XDG_RUNTIME_DIR/keyring" >"$logs/keyring.log" 2>&1 &
 record gnome-keyring-daemon $!
+# Tests that simulate a hung or vanished keyring stop or kill it by this PID.
+export RUVEX_RIG_KEYRING_PID=$!
 wait_for keyring bus_has org.freedesktop.secrets
 
 # 7. PulseAudio with a null sink and a remapped (non-monitor) source as the default microphone.

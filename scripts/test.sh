@@ -30,6 +30,6 @@ cmake --preset tsan >/dev/null
 cmake --build --preset tsan
 run ctest --preset tsan -L "$tsan_labels"
 # The key monitor's reader thread and the sound server's loop thread, on the real services.
-run scripts/rig.sh ctest --preset tsan -R '^(XInputKeyMonitorTest|RecorderPulseTest)\.'
+run scripts/rig.sh ctest --preset tsan -R '^(XInputKeyMonitorTest|SecretStoreTest|Microphone)\.'
 
 exit $status

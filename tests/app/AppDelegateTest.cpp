@@ -1,93 +1,247 @@
-// The tray application's start-up in this process, on the test desktop, with a keyboard permission
-// the test grants: the trust poll a Wayland backend needs.
+// The tray application's delegate in this process, on Qt's offscreen platform, with every desktop
+// service faked: the wiring from key to paste, the menu's actions and the key they require.
 #include "app/AppDelegate.h"
-#include "Tones.h"
+#include "fakes/FakeDesktop.h"
+#include "fakes/FakeModel.h"
+#include "platform/linux/Autostart.h"
 #include "platform/qt/QtMainQueue.h"
 #include "support/TempDir.h"
+#include "ui/KeyDialog.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QProcess>
+#include <QLineEdit>
+#include <QMenu>
 #include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <fstream>
 
 namespace {
 
-class GrantableTrust : public platform::Trust {
-public:
-    explicit GrantableTrust(bool& granted) : granted(granted) {}
-    bool isTrusted() override { return granted; }
-    bool ask() override { return granted; }
+using Button = ui::KeyDialog::Button;
 
-private:
-    bool& granted;
-};
-
-std::vector<std::string> readLines(const std::filesystem::path& file) {
-    std::vector<std::string> lines;
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-bool pumpUntil(const std::function<bool()>& done, double seconds = 20) {
+bool pumpUntil(const std::function<bool()>& done, double seconds = 10) {
     QElapsedTimer clock;
     clock.start();
     while (!done()) {
         if (clock.elapsed() > seconds * 1000)
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
+        QThread::msleep(2);
     }
     return true;
 }
 
-void tap() {
-    QProcess xdotool;
-    xdotool.start("xdotool", {"keydown", "108", "keyup", "108"});
-    xdotool.waitForFinished(10000);
+class AppDelegateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testsupport::writeFile(home.configHome() / "Ruvex Voice" / "settings.json", R"({"onboardingDone": true})");
+        ui::KeyDialog::chooser = [this](ui::KeyDialog::Form& form) {
+            ++dialogs;
+            return answer(form);
+        };
+    }
+    void TearDown() override { ui::KeyDialog::chooser = nullptr; }
+
+    void launch(speech::ModelState state = speech::ModelState::ready()) {
+        auto owned = std::make_unique<fakes::FakeModel>();
+        model = owned.get();
+        model->current = state;
+        delegate = std::make_unique<app::AppDelegate>(main, fake.take(), std::move(owned));
+        delegate->launch();
+    }
+
+    /// The menu as it opens: each item's text, with "[x]"/"[ ]" for check boxes, submenus inline.
+    std::vector<std::string> items() {
+        Q_EMIT delegate->menu().aboutToShow();
+        std::vector<std::string> lines;
+        auto add = [&](const QMenu& menu, auto& self) -> void {
+            for (QAction* action : menu.actions()) {
+                std::string mark = action->isCheckable() ? (action->isChecked() ? "[x] " : "[ ] ") : "";
+                lines.push_back(mark + (action->isSeparator() ? "-" : action->text().toStdString()));
+                if (action->menu())
+                    self(*action->menu(), self);
+            }
+        };
+        add(delegate->menu(), add);
+        return lines;
+    }
+    bool has(const std::string& line) {
+        auto all = items();
+        return std::find(all.begin(), all.end(), line) != all.end();
+    }
+    /// Opens the menu and triggers the item whose text is `title` (in a submenu too).
+    void click(const std::string& title) {
+        Q_EMIT delegate->menu().aboutToShow();
+        std::function<QAction*(const QMenu&)> find = [&](const QMenu& menu) -> QAction* {
+            for (QAction* action : menu.actions()) {
+                if (action->text().toStdString() == title)
+                    return action;
+                if (action->menu())
+                    if (QAction* found = find(*action->menu()))
+                        return found;
+            }
+            return nullptr;
+        };
+        QAction* action = find(delegate->menu());
+        ASSERT_NE(action, nullptr) << title;
+        action->trigger();
+    }
+    std::vector<std::string> logged() const {
+        std::vector<std::string> lines;
+        std::ifstream in(home.path() / "events.log");
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+    std::optional<std::string> storedKey() const {
+        return fake.secrets->peek(text::Keychain::service, text::Keychain::account);
+    }
+
+    testsupport::IsolatedHome home;
+    testsupport::ScopedEnv log{"RUVEX_VOICE_TEST_LOG", (home.path() / "events.log").string()};
+    testsupport::ScopedEnv noService{"RUVEX_VOICE_AI_URL", "http://127.0.0.1:9"};
+    testsupport::ScopedEnv noSystemAutostart{"XDG_CONFIG_DIRS", (home.path() / "xdg").string()};
+    platform::qt::QtMainQueue main;
+    fakes::FakeDesktop fake{main};
+    fakes::FakeModel* model = nullptr;
+    std::unique_ptr<app::AppDelegate> delegate;
+    std::function<Button(ui::KeyDialog::Form&)> answer = [](ui::KeyDialog::Form&) { return Button::cancel; };
+    int dialogs = 0;
+};
+
+TEST_F(AppDelegateTest, TheTriggerKeyDictatesIntoTheFocusedWindowOnceTheKeyboardIsAllowed) {
+    fake.trust->granted = false;
+    launch();
+    ASSERT_TRUE(pumpUntil([&] { return delegate->dictation().engineLoaded(); }));
+    EXPECT_EQ(fake.keys->starts, 0) << "no keys are watched before the permission";
+
+    fake.trust->granted = true;
+    ASSERT_TRUE(pumpUntil([&] { return fake.keys->starts == 1; }));
+    EXPECT_EQ(logged().back(), "flash Готово: держите правый Alt и говорите");
+
+    fake.keys->press(108, true);
+    ASSERT_EQ(fake.microphones.size(), 1u);
+    for (int i = 0; i < 50; ++i)
+        fake.microphones.back()->deliver(std::vector<float>(320, i < 25 ? 0.0f : 0.5f));
+    pumpUntil([] { return false; }, 0.4);
+    fake.keys->release(108, true);
+    ASSERT_TRUE(pumpUntil([&] { return !delegate->dictation().history().empty(); }));
+    EXPECT_EQ(delegate->dictation().history().front(), "Слово5");
+    ASSERT_TRUE(pumpUntil([&] { return std::count(fake.log.begin(), fake.log.end(), "send controlV") == 1; }));
+    EXPECT_TRUE(std::find(fake.log.begin(), fake.log.end(), "write clipboard Слово5") != fake.log.end());
+
+    // A result from the recent list goes to the clipboard, whole.
+    click("Слово5");
+    EXPECT_EQ(fake.clipboard->contents(platform::Selection::clipboard).front().data, "Слово5");
 }
 
-bool contains(const std::vector<std::string>& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
+TEST_F(AppDelegateTest, TheMenuFollowsTheModelAndFeaturesThatNeedAKeyAskForItFirst) {
+    launch(speech::ModelState::failed("нет соединения с сервером"));
+    auto all = items();
+    ASSERT_GE(all.size(), 4u);
+    EXPECT_EQ(all[1], "Модель речи не скачалась: нет соединения с сервером");
+    const int downloads = model->downloads;
+    click("Скачать еще раз");
+    EXPECT_EQ(model->downloads, downloads + 1);
+
+    // A style without a key: the dialog; cancelled, nothing changes.
+    click("Естественный");
+    EXPECT_EQ(dialogs, 1);
+    EXPECT_TRUE(has("Стиль: Как сказал"));
+    // Saved with a key pasted with spaces and a line break: stored trimmed, and the style is chosen.
+    answer = [](ui::KeyDialog::Form& form) {
+        form.field->setText("  sk-pasted \n");
+        return Button::save;
+    };
+    click("Естественный");
+    EXPECT_EQ(storedKey(), "sk-pasted");
+    EXPECT_TRUE(has("Стиль: Естественный"));
+    EXPECT_TRUE(has("Ключ ИИ задан…"));
+    click("Деловой");
+    EXPECT_EQ(dialogs, 2) << "with a key another style asks nothing";
+
+    // The key item: an emptied field removes the key; "Как сказал" never asks.
+    answer = [](ui::KeyDialog::Form& form) {
+        EXPECT_EQ(form.field->text(), "sk-pasted");
+        EXPECT_EQ(form.field->echoMode(), QLineEdit::Password);
+        form.field->clear();
+        return Button::save;
+    };
+    click("Ключ ИИ задан…");
+    EXPECT_EQ(storedKey(), std::nullopt);
+    click("Как сказал");
+    EXPECT_EQ(dialogs, 3);
+    EXPECT_TRUE(has("[x] Как сказал"));
+
+    // English: turning it on asks, cancelled it stays off; turning it off never asks.
+    answer = [](ui::KeyDialog::Form&) { return Button::cancel; };
+    click("Переводить на английский");
+    EXPECT_TRUE(has("[ ] Переводить на английский"));
+    answer = [](ui::KeyDialog::Form& form) {
+        form.field->setText("sk-second");
+        return Button::save;
+    };
+    click("Переводить на английский");
+    EXPECT_TRUE(has("Стиль: Как сказал, на английском"));
+    answer = [](ui::KeyDialog::Form& form) {
+        form.field->clear();
+        return Button::save;
+    };
+    click("Ключ ИИ задан…");
+    click("Переводить на английский");
+    EXPECT_TRUE(has("[ ] Переводить на английский"));
+    EXPECT_EQ(dialogs, 6);
+
+    // The AI switch without a key: on only when a key results; with one it just switches.
+    answer = [](ui::KeyDialog::Form& form) {
+        form.field->setText("   ");
+        return Button::save;
+    };
+    click("Исправлять оговорки через ИИ (нужен ключ)");
+    EXPECT_TRUE(has("[ ] Исправлять оговорки через ИИ (нужен ключ)"));
+    answer = [](ui::KeyDialog::Form& form) {
+        form.field->setText("sk-third");
+        return Button::save;
+    };
+    click("Исправлять оговорки через ИИ (нужен ключ)");
+    EXPECT_TRUE(has("[x] Исправлять оговорки через ИИ"));
+    click("Исправлять оговорки через ИИ");
+    EXPECT_TRUE(has("[ ] Исправлять оговорки через ИИ"));
+    EXPECT_EQ(dialogs, 8);
+}
+
+TEST_F(AppDelegateTest, LaunchAtLoginIsSwitchedFromTheMenuAndAFailureIsSaid) {
+    launch(speech::ModelState::downloading(0.5));
+    const auto file = platform::lnx::Autostart::userFile();
+    click("Запускать при входе");
+    EXPECT_TRUE(std::filesystem::exists(file));
+    EXPECT_TRUE(has("[x] Запускать при входе"));
+    click("Запускать при входе");
+    EXPECT_FALSE(std::filesystem::exists(file));
+
+    std::filesystem::remove_all(home.configHome() / "autostart");
+    testsupport::writeFile(home.configHome() / "autostart", "not a folder");
+    click("Запускать при входе");
+    EXPECT_EQ(logged().back(), "flash Не получилось: нет доступа к папке автозапуска");
+    EXPECT_TRUE(has("[ ] Запускать при входе"));
+
+    // "Выйти" ends the event loop.
+    QTimer::singleShot(0, [&] { click("Выйти"); });
+    QTimer::singleShot(30000, [] { QCoreApplication::exit(2); }); // only a broken test gets here
+    EXPECT_EQ(QApplication::exec(), 0);
 }
 
 } // namespace
 
-TEST(AppDelegate, TheKeyMonitorStartsWhenThePermissionIsGrantedAndSaysSo) {
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !*display)
-        GTEST_SKIP() << "no display (run under scripts/rig.sh)";
-    testsupport::IsolatedHome home;
-    testsupport::writeFile(home.configHome() / "Ruvex Voice" / "settings.json", R"({"onboardingDone": true})");
-    const auto log = home.path() / "events.log";
-    setenv("RUVEX_VOICE_TEST_LOG", log.c_str(), 1);
-    setenv("RUVEX_VOICE_MODEL_DIR", tones::modelDirectory().c_str(), 1);
-
-    int argc = 1;
-    char name[] = "ruvex-voice";
-    char* argv[] = {name, nullptr};
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
-    platform::qt::QtMainQueue main;
-    bool granted = false;
-    app::AppDelegate delegate(main, std::make_unique<GrantableTrust>(granted));
-    delegate.launch();
-    ASSERT_TRUE(pumpUntil([&] { return contains(readLines(log), "engine loaded"); }));
-
-    // Without the permission the trigger key is not watched.
-    tap();
-    granted = true;
-    const std::string ready = "flash Готово: держите правый Alt и говорите";
-    ASSERT_TRUE(pumpUntil([&] { return contains(readLines(log), ready); }));
-    EXPECT_FALSE(contains(readLines(log), "hide")) << "a press was seen before the permission";
-
-    // Once granted, it is: a tap is discarded, which hides the pill.
-    tap();
-    EXPECT_TRUE(pumpUntil([&] { return contains(readLines(log), "hide"); }));
-    EXPECT_EQ(readLines(log).size(), 3u);
+    return RUN_ALL_TESTS();
 }

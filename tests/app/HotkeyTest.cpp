@@ -1,9 +1,14 @@
 #include "app/Hotkey.h"
+#include "app/SingleInstance.h"
+#include "speech/Model.h"
 
 #include "fakes/FakeKeyMonitor.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -23,9 +28,7 @@ constexpr unsigned letterS = 39;
 class HotkeyTest : public testing::Test {
 protected:
     HotkeyTest() {
-        auto owned = std::make_unique<fakes::FakeKeyMonitor>();
-        monitor = owned.get();
-        hotkey = std::make_unique<Hotkey>(std::move(owned));
+        hotkey = std::make_unique<Hotkey>(*monitor, TriggerKey::rightOption);
         hotkey->onPress = [this] { record("press"); };
         hotkey->onRelease = [this] { record("release"); };
         hotkey->onInterrupt = [this] { record("interrupt"); };
@@ -34,8 +37,7 @@ protected:
     // Each callback also notes `down` as it was when the callback ran.
     void record(const std::string& what) { events.push_back(what + (hotkey->down() ? "+down" : "")); }
 
-    testsupport::IsolatedHome home;
-    fakes::FakeKeyMonitor* monitor = nullptr;
+    std::unique_ptr<fakes::FakeKeyMonitor> monitor = std::make_unique<fakes::FakeKeyMonitor>();
     std::unique_ptr<Hotkey> hotkey;
     std::vector<std::string> events;
 };
@@ -150,12 +152,50 @@ TEST_F(HotkeyTest, StartRestartsTheOneMonitorAndReportsFailure) {
     EXPECT_FALSE(hotkey->start());
 }
 
-TEST(HotkeySaved, WatchesTheSavedKeyFromConstruction) {
+TEST(TriggerKey, TheSavedChoiceDefaultsToRightAltAndSurvivesARoundTrip) {
     testsupport::IsolatedHome home;
-    ASSERT_TRUE(TriggerKey::setSaved(TriggerKey::rightCommand));
-    auto owned = std::make_unique<fakes::FakeKeyMonitor>();
-    auto* monitor = owned.get();
-    Hotkey hotkey(std::move(owned));
-    EXPECT_EQ(hotkey.key(), TriggerKey::rightCommand);
-    EXPECT_FALSE(monitor->running) << "not started by construction";
+    auto settings = core::Defaults::standard();
+    EXPECT_EQ(TriggerKey::saved(settings), TriggerKey::rightOption) << "absent setting";
+    ASSERT_TRUE(TriggerKey::setSaved(settings, TriggerKey::rightCommand));
+    EXPECT_EQ(TriggerKey::saved(settings), TriggerKey::rightCommand);
+    EXPECT_EQ(settings.string("triggerKey"), "rightCommand");
+    ASSERT_TRUE(settings.setString("triggerKey", "leftCommand"));
+    EXPECT_EQ(TriggerKey::saved(settings), TriggerKey::rightOption) << "unknown value";
+    EXPECT_EQ(TriggerKey::fromRawValue("RightCommand"), std::nullopt);
+}
+
+TEST(SingleInstance, OnlyOneHolderUntilItGoes) {
+    testsupport::IsolatedHome home;
+    EXPECT_EQ(app::SingleInstance::defaultFile().parent_path(), home.path() / "runtime");
+    const auto file = home.path() / "run" / "ruvex-voice.lock";
+    {
+        app::SingleInstance first(file);
+        EXPECT_TRUE(first.acquired());
+        EXPECT_FALSE(app::SingleInstance(file).acquired());
+        // Another process is refused too.
+        const pid_t child = fork();
+        if (child == 0)
+            _exit(app::SingleInstance(file).acquired() ? 0 : 3);
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_EQ(WEXITSTATUS(status), 3);
+    }
+    EXPECT_TRUE(app::SingleInstance(file).acquired());
+}
+
+TEST(ModelFolder, ReadyWhenEveryFileIsThereAndNeverDownloads) {
+    testsupport::TempDir dir;
+    speech::ModelFolder folder(dir.path(), {"tokens.txt", "encoder.int8.onnx"});
+    std::vector<speech::ModelState> changes;
+    folder.onChange = [&](const speech::ModelState& state) { changes.push_back(state); };
+    EXPECT_EQ(folder.state(), speech::ModelState::missing());
+    folder.download();
+    EXPECT_EQ(changes,
+              (std::vector{speech::ModelState::failed("в папке " + dir.path().string() + " нет файлов модели")}));
+    testsupport::writeFile(dir / "tokens.txt", "a 0\n");
+    EXPECT_FALSE(folder.verify());
+    testsupport::writeFile(dir / "encoder.int8.onnx", "not checked");
+    EXPECT_TRUE(folder.verify());
+    folder.download();
+    EXPECT_EQ(changes.back(), speech::ModelState::ready());
 }

@@ -76,17 +76,20 @@ private:
     Board primary;
 };
 
+/// Records each shortcut and answers with `result` through `main`, as a real sender does.
 class FakeKeySender : public platform::KeySender {
 public:
-    explicit FakeKeySender(CallLog& log) : log(log) {}
-    Result sendPaste(platform::PasteShortcut shortcut) override {
+    FakeKeySender(CallLog& log, core::MainQueue& main) : log(log), main(main) {}
+    void sendPaste(platform::PasteShortcut shortcut, std::function<void(Result)> done) override {
         static const char* names[] = {"controlV", "controlShiftV", "shiftInsert"};
         log.push_back(std::string("send ") + names[static_cast<int>(shortcut)]);
-        return Result::sent;
+        main.post([done = std::move(done), answer = result] { done(answer); });
     }
+    Result result = Result::sent;
 
 private:
     CallLog& log;
+    core::MainQueue& main;
 };
 
 class FakeFocusedWindow : public platform::FocusedWindow {
@@ -102,10 +105,16 @@ public:
     void postAfter(double seconds, std::function<void()> work) override {
         delayed.emplace_back(seconds, std::move(work));
     }
-    void runAll() {
+    /// Runs what is queued now; work it queues waits for the next call.
+    void runOnce() {
         for (auto& [seconds, work] : std::exchange(delayed, {})) {
             work();
         }
+    }
+    /// Runs until nothing is left.
+    void runAll() {
+        while (!delayed.empty())
+            runOnce();
     }
     std::vector<std::pair<double, std::function<void()>>> delayed;
 };

@@ -95,35 +95,4 @@ private:
     bool failing = false;
 };
 
-/// Passes every call to another store and counts the lookups.
-class CountingSecretStore : public platform::SecretStore {
-public:
-    explicit CountingSecretStore(std::shared_ptr<platform::SecretStore> inner) : inner(std::move(inner)) {}
-
-    std::optional<std::string> lookup(const std::string& service, const std::string& account) override {
-        {
-            std::lock_guard lock(mutex);
-            ++lookups;
-        }
-        return inner->lookup(service, account);
-    }
-    bool store(const std::string& service, const std::string& account, const std::string& label,
-               const std::string& secret) override {
-        return inner->store(service, account, label, secret);
-    }
-    bool clear(const std::string& service, const std::string& account) override {
-        return inner->clear(service, account);
-    }
-
-    int lookupCount() const {
-        std::lock_guard lock(mutex);
-        return lookups;
-    }
-
-private:
-    std::shared_ptr<platform::SecretStore> inner;
-    mutable std::mutex mutex;
-    int lookups = 0;
-};
-
 } // namespace fakes

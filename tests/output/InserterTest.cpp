@@ -20,11 +20,11 @@ const ClipboardContents userContents = {{"text/plain", "из буфера"}, {"t
 
 struct Desk {
     fakes::CallLog log;
+    fakes::ManualMainQueue main;
     fakes::FakeCaretProbe caret{log};
     fakes::FakeClipboard clipboard{log};
-    fakes::FakeKeySender keys{log};
+    fakes::FakeKeySender keys{log, main};
     fakes::FakeFocusedWindow focus;
-    fakes::ManualMainQueue main;
     std::optional<Inserter> inserter{std::in_place, caret, clipboard, keys, focus, main};
 
     Desk() { clipboard.foreignWrite(Selection::clipboard, userContents); }
@@ -87,6 +87,7 @@ TEST(Inserter, TerminalsGetTheShortcutTheyPasteWith) {
 TEST(Inserter, PutsTheUserClipboardBackAfterTheDelayWhenItIsStillOurs) {
     Desk desk;
     desk.inserter->insert("текст");
+    desk.main.runOnce(); // the keys went
     ASSERT_EQ(desk.main.delayed.size(), 1u);
     EXPECT_DOUBLE_EQ(desk.main.delayed[0].first, 0.6);
     EXPECT_NE(desk.board(), userContents);
@@ -125,6 +126,18 @@ TEST(Inserter, LeavesTheClipboardAloneWhenSomebodyWroteToItSinceOrTheInserterIsG
     gone.inserter.reset();
     gone.main.runAll();
     EXPECT_EQ(gone.count("restore clipboard"), 0);
+}
+
+TEST(Inserter, APasteThatCouldNotBeSentLeavesTheTextOnTheClipboardAndSaysSo) {
+    Desk desk;
+    desk.keys.result = platform::KeySender::Result::failed;
+    std::optional<bool> pasted;
+    desk.inserter->insert("текст", [&](bool sent) { pasted = sent; });
+    EXPECT_FALSE(pasted) << "told later, on the main queue";
+    desk.main.runAll();
+    EXPECT_EQ(pasted, false);
+    EXPECT_EQ(desk.count("restore clipboard"), 0);
+    EXPECT_EQ(desk.board().at(0).data, "текст");
 }
 
 TEST(Inserter, TwoQuickPastesStillGiveTheUserClipboardBack) {

@@ -1,8 +1,8 @@
 #include "speech/ModelStore.h"
 
-#include "ModelServer.h"
 #include "core/RunLoop.h"
 #include "speech/Sha256.h"
+#include "support/LoopbackServer.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -29,7 +29,7 @@ namespace {
 using speech::ModelStore;
 using State = ModelStore::State;
 using Kind = State::Kind;
-using testsupport::ModelServer;
+using ModelServer = testsupport::LoopbackServer;
 using Names = std::set<std::string>;
 
 const char* const fileNames[] = {"tokens.txt", "joiner.onnx", "decoder.onnx", "encoder.int8.onnx"};
@@ -54,7 +54,7 @@ protected:
     }
 
     void makeStore(const std::string& baseURL = {}) {
-        store = std::make_unique<ModelStore>(loop, table, baseURL.empty() ? server.baseURL() : baseURL, folder);
+        store = std::make_unique<ModelStore>(loop, table, baseURL.empty() ? server.filesURL() : baseURL, folder);
         store->onChange = [this](const State& state) { seen.push_back(state); };
     }
 
@@ -139,7 +139,7 @@ TEST_F(ModelStoreTest, DownloadsEveryFileIntoPlaceWithRisingProgressAndRemovesLe
     ASSERT_EQ(store->state(), State::ready());
     for (const char* name : fileNames) {
         EXPECT_EQ(testsupport::readFile(folder / name), contents[name]) << name;
-        EXPECT_EQ(server.requests(name), 1) << name;
+        EXPECT_EQ(server.fileRequests(name), 1) << name;
     }
     EXPECT_EQ(folderContents(), stamped({fileNames[0], fileNames[1], fileNames[2], fileNames[3], "notes.txt"}));
     ASSERT_GE(seen.size(), 6u);
@@ -165,8 +165,8 @@ TEST_F(ModelStoreTest, OnlyFilesOfTheWrongSizeAreFetchedAndProgressStartsFromWha
     download();
     EXPECT_EQ(store->state(), State::ready());
     EXPECT_EQ(seen.front(), State::downloading(share({"tokens.txt", "decoder.onnx", "encoder.int8.onnx"})));
-    EXPECT_EQ(server.requests("joiner.onnx"), 1);
-    EXPECT_EQ(server.totalRequests(), 1);
+    EXPECT_EQ(server.fileRequests("joiner.onnx"), 1);
+    EXPECT_EQ(server.totalFileRequests(), 1);
     EXPECT_EQ(testsupport::readFile(folder / "joiner.onnx"), contents["joiner.onnx"]);
 }
 
@@ -212,7 +212,7 @@ TEST_F(ModelStoreTest, FailuresStopTheDownloadWithAMessageAndKeepNoPartialFile) 
              for (const auto& [name, data] : contents) {
                  impostor->put(name, data);
              }
-             return impostor->baseURL();
+             return impostor->filesURL();
          },
          "не удалось проверить подлинность сервера",
          {}},
@@ -226,9 +226,9 @@ TEST_F(ModelStoreTest, FailuresStopTheDownloadWithAMessageAndKeepNoPartialFile) 
         download();
         EXPECT_EQ(store->state(), State::failed(c.message));
         EXPECT_EQ(folderContents(), c.left);
-        EXPECT_EQ(server.requests("encoder.int8.onnx"), 0) << "a failure stops the download";
+        EXPECT_EQ(server.fileRequests("encoder.int8.onnx"), 0) << "a failure stops the download";
     }
-    EXPECT_EQ(impostor->totalRequests(), 0);
+    EXPECT_EQ(impostor->totalFileRequests(), 0);
 }
 
 TEST_F(ModelStoreTest, FolderThatCannotBeCreatedFailsWithAMessage) {
@@ -237,7 +237,7 @@ TEST_F(ModelStoreTest, FolderThatCannotBeCreatedFailsWithAMessage) {
     makeStore();
     download();
     EXPECT_EQ(store->state(), State::failed("не удалось создать папку модели"));
-    EXPECT_EQ(server.totalRequests(), 0);
+    EXPECT_EQ(server.totalFileRequests(), 0);
 }
 
 TEST_F(ModelStoreTest, RetryAfterAFailureKeepsFinishedFilesAndFetchesOnlyTheRest) {
@@ -252,18 +252,18 @@ TEST_F(ModelStoreTest, RetryAfterAFailureKeepsFinishedFilesAndFetchesOnlyTheRest
     EXPECT_EQ(store->state(), State::ready());
     EXPECT_EQ(seen.front(), State::downloading(share({"tokens.txt"})));
     EXPECT_GT(seen.front().fraction, 0.0);
-    EXPECT_EQ(server.requests("tokens.txt"), 1);
-    EXPECT_EQ(server.requests("joiner.onnx"), 2);
-    EXPECT_EQ(server.requests("decoder.onnx"), 1);
-    EXPECT_EQ(server.requests("encoder.int8.onnx"), 1);
+    EXPECT_EQ(server.fileRequests("tokens.txt"), 1);
+    EXPECT_EQ(server.fileRequests("joiner.onnx"), 2);
+    EXPECT_EQ(server.fileRequests("decoder.onnx"), 1);
+    EXPECT_EQ(server.fileRequests("encoder.int8.onnx"), 1);
 }
 
 TEST_F(ModelStoreTest, FollowsRedirects) {
-    makeStore(server.baseURL(true));
+    makeStore(server.filesURL(true));
     download();
     EXPECT_EQ(store->state(), State::ready());
     EXPECT_EQ(server.redirects(), 4);
-    EXPECT_EQ(server.totalRequests(), 4);
+    EXPECT_EQ(server.totalFileRequests(), 4);
     EXPECT_EQ(testsupport::readFile(folder / "encoder.int8.onnx"), contents["encoder.int8.onnx"]);
 }
 
@@ -292,7 +292,7 @@ TEST_F(ModelStoreTest, FilesInPlaceAreReadyAndVerifyRemovesOnesWhoseBytesChanged
     EXPECT_TRUE(seen.empty()) << "creation does not notify";
     download();
     EXPECT_EQ(seen, std::vector<State>{State::ready()});
-    EXPECT_EQ(server.totalRequests(), 0);
+    EXPECT_EQ(server.totalFileRequests(), 0);
     seen.clear();
     EXPECT_TRUE(verifyOffMain()) << "intact files pass and are stamped";
 
@@ -342,8 +342,8 @@ TEST_F(ModelStoreTest, DownloadedFilesAreStampedSoVerifyNeedNotHashThemAgain) {
     seen.clear();
     download();
     EXPECT_EQ(store->state(), State::ready());
-    EXPECT_EQ(server.requests("joiner.onnx"), 2);
-    EXPECT_EQ(server.totalRequests(), 5);
+    EXPECT_EQ(server.fileRequests("joiner.onnx"), 2);
+    EXPECT_EQ(server.totalFileRequests(), 5);
 }
 
 TEST(ModelStoreTable, IsTheRealModelAndItsAddressIsConfigurable) {

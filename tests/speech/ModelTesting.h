@@ -2,6 +2,7 @@
 
 #include "Tones.h"
 #include "speech/Engine.h"
+#include "support/TempDir.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,30 +15,7 @@
 
 namespace modeltesting {
 
-/// Sets or unsets an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(std::string name, std::optional<std::string> value) : name(std::move(name)) {
-        if (const char* old = std::getenv(this->name.c_str())) {
-            previous = old;
-        }
-        apply(value);
-    }
-    ~ScopedEnv() { apply(previous); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    void apply(const std::optional<std::string>& value) {
-        if (value) {
-            setenv(name.c_str(), value->c_str(), 1);
-        } else {
-            unsetenv(name.c_str());
-        }
-    }
-    std::string name;
-    std::optional<std::string> previous;
-};
+using testsupport::ScopedEnv;
 
 /// Runs `body` in a forked child and returns its exit status (-1 when it died of a signal), so
 /// that a library which ends the process cannot take the test with it.

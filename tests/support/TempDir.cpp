@@ -26,24 +26,33 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(root, ignored);
 }
 
-IsolatedHome::IsolatedHome() {
-    const char* names[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"};
-    const char* folders[] = {"", "data", "config", "runtime"}; // HOME is the folder itself
-    for (int i = 0; i < 4; ++i) {
-        const char* value = std::getenv(names[i]);
-        saved[i] = {names[i], value != nullptr, value ? value : ""};
-        const auto folder = i == 0 ? dir.path() : dir / folders[i];
-        std::filesystem::create_directories(folder);
-        setenv(names[i], folder.c_str(), 1);
-    }
-    std::filesystem::permissions(dir / "runtime", std::filesystem::perms::owner_all);
+namespace {
+void setOrUnset(const std::string& name, const std::optional<std::string>& value) {
+    value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+}
+} // namespace
+
+ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : name(std::move(name)) {
+    if (const char* old = std::getenv(this->name.c_str()))
+        previous = old;
+    setOrUnset(this->name, value);
 }
 
-IsolatedHome::~IsolatedHome() {
-    for (auto& entry : saved) {
-        entry.set ? setenv(entry.name.c_str(), entry.value.c_str(), 1) : unsetenv(entry.name.c_str());
-    }
+ScopedEnv::~ScopedEnv() {
+    setOrUnset(name, previous);
 }
+
+namespace {
+std::string madeFolder(const std::filesystem::path& folder) {
+    std::filesystem::create_directories(folder);
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+    return folder.string();
+}
+} // namespace
+
+IsolatedHome::IsolatedHome()
+    : home("HOME", dir.path().string()), data("XDG_DATA_HOME", madeFolder(dir / "data")),
+      config("XDG_CONFIG_HOME", madeFolder(dir / "config")), runtime("XDG_RUNTIME_DIR", madeFolder(dir / "runtime")) {}
 
 std::string readFile(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace testsupport {
@@ -20,12 +21,24 @@ private:
     std::filesystem::path root;
 };
 
+/// Sets or unsets an environment variable for the life of the object, then puts the old value back.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, std::optional<std::string> value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name;
+    std::optional<std::string> previous;
+};
+
 /// Points HOME, XDG_DATA_HOME, XDG_CONFIG_HOME and XDG_RUNTIME_DIR into a private temporary
 /// folder for the life of the object, and restores the previous values afterwards.
 class IsolatedHome {
 public:
     IsolatedHome();
-    ~IsolatedHome();
     IsolatedHome(const IsolatedHome&) = delete;
     IsolatedHome& operator=(const IsolatedHome&) = delete;
 
@@ -35,12 +48,7 @@ public:
 
 private:
     TempDir dir;
-    struct Saved {
-        std::string name;
-        bool set;
-        std::string value;
-    };
-    Saved saved[4];
+    ScopedEnv home, data, config, runtime;
 };
 
 /// Reads a whole file into a string (empty when it cannot be read).

@@ -14,70 +14,65 @@ using text::Keychain;
 
 class KeychainTest : public ::testing::Test {
 protected:
-    void SetUp() override { Keychain::useStore(store); }
-    void TearDown() override { Keychain::useStore(nullptr); }
-
     std::optional<std::string> stored() const { return store->peek("app.ruvex.voice", "deepseek"); }
-
     std::shared_ptr<fakes::MemorySecretStore> store = std::make_shared<fakes::MemorySecretStore>();
+    Keychain keys{store};
 };
 
 TEST_F(KeychainTest, SavedKeyIsTrimmedAndServedFromTheCache) {
-    Keychain::setAiKey(std::string(" \t sk-ключ-42\n "));
+    keys.setAiKey(std::string(" \t sk-ключ-42\n "));
     EXPECT_EQ(stored(), "sk-ключ-42");
     EXPECT_EQ(store->labelOf("app.ruvex.voice", "deepseek"), "Ruvex Voice: ключ DeepSeek");
-    EXPECT_EQ(Keychain::aiKey(), "sk-ключ-42");
-    EXPECT_EQ(Keychain::aiKey(), "sk-ключ-42");
+    EXPECT_EQ(keys.aiKey(), "sk-ключ-42");
+    EXPECT_EQ(keys.aiKey(), "sk-ключ-42");
     EXPECT_EQ(store->lookupCount(), 0);
 
     // Unicode white space and line breaks count too.
-    Keychain::setAiKey(std::string("\u00A0\u2028sk-2\u3000\r\n"));
+    keys.setAiKey(std::string("\u00A0\u2028sk-2\u3000\r\n"));
     EXPECT_EQ(stored(), "sk-2");
-    EXPECT_EQ(Keychain::aiKey(), "sk-2");
+    EXPECT_EQ(keys.aiKey(), "sk-2");
 }
 
 TEST_F(KeychainTest, BlankOrNoValueDeletesTheKeyWithoutAnotherLookup) {
     store->put("app.ruvex.voice", "deepseek", "sk-old");
-    EXPECT_EQ(Keychain::aiKey(), "sk-old");
+    EXPECT_EQ(keys.aiKey(), "sk-old");
     EXPECT_EQ(store->lookupCount(), 1);
 
-    Keychain::setAiKey(std::string("   \n"));
+    keys.setAiKey(std::string("   \n"));
     EXPECT_EQ(stored(), std::nullopt);
     EXPECT_EQ(store->storeCount(), 0);
-    EXPECT_EQ(Keychain::aiKey(), std::nullopt);
+    EXPECT_EQ(keys.aiKey(), std::nullopt);
 
-    Keychain::setAiKey(std::string("sk-new"));
-    Keychain::setAiKey(std::nullopt);
+    keys.setAiKey(std::string("sk-new"));
+    keys.setAiKey(std::nullopt);
     EXPECT_EQ(stored(), std::nullopt);
-    EXPECT_EQ(Keychain::aiKey(), std::nullopt);
+    EXPECT_EQ(keys.aiKey(), std::nullopt);
     EXPECT_EQ(store->lookupCount(), 1);
     EXPECT_EQ(store->clearCount(), 3);
 }
 
 TEST_F(KeychainTest, AbsentKeyIsLookedUpOnce) {
-    EXPECT_EQ(Keychain::aiKey(), std::nullopt);
-    EXPECT_EQ(Keychain::aiKey(), std::nullopt);
+    EXPECT_EQ(keys.aiKey(), std::nullopt);
+    EXPECT_EQ(keys.aiKey(), std::nullopt);
     EXPECT_EQ(store->lookupCount(), 1);
 
-    // Another program storing a key meanwhile is seen only after the cache is forgotten.
+    // Another program storing a key meanwhile is seen at the next start.
     store->put("app.ruvex.voice", "deepseek", "sk-later");
-    EXPECT_EQ(Keychain::aiKey(), std::nullopt);
-    Keychain::resetCache();
-    EXPECT_EQ(Keychain::aiKey(), "sk-later");
-    EXPECT_EQ(store->lookupCount(), 2);
+    EXPECT_EQ(keys.aiKey(), std::nullopt);
+    EXPECT_EQ(Keychain(store).aiKey(), "sk-later");
 }
 
 TEST_F(KeychainTest, StoreFailuresLookLikeNoKey) {
     store->put("app.ruvex.voice", "deepseek", "sk-unreachable");
     store->setFailing(true);
-    EXPECT_EQ(Keychain::aiKey(), std::nullopt);
-    Keychain::setAiKey(std::string("sk-lost"));
-    EXPECT_EQ(Keychain::aiKey(), std::nullopt);
+    EXPECT_EQ(keys.aiKey(), std::nullopt);
+    keys.setAiKey(std::string("sk-lost"));
+    EXPECT_EQ(keys.aiKey(), std::nullopt);
 
-    Keychain::useStore(nullptr);
-    EXPECT_EQ(Keychain::aiKey(), std::nullopt);
-    Keychain::setAiKey(std::string("sk-nowhere"));
-    EXPECT_EQ(Keychain::aiKey(), std::nullopt);
+    Keychain none(nullptr);
+    EXPECT_EQ(none.aiKey(), std::nullopt);
+    none.setAiKey(std::string("sk-nowhere"));
+    EXPECT_EQ(none.aiKey(), std::nullopt);
 }
 
 TEST_F(KeychainTest, ConcurrentReadersAndAWriterAgree) {
@@ -85,19 +80,19 @@ TEST_F(KeychainTest, ConcurrentReadersAndAWriterAgree) {
     std::vector<std::thread> readers;
     std::vector<std::string> seen(4);
     for (std::size_t i = 0; i < seen.size(); ++i) {
-        readers.emplace_back([&seen, i] {
+        readers.emplace_back([this, &seen, i] {
             for (int n = 0; n < 200; ++n) {
-                seen[i] = Keychain::aiKey().value_or("none");
+                seen[i] = keys.aiKey().value_or("none");
             }
         });
     }
     for (int n = 0; n < 50; ++n) {
-        Keychain::setAiKey(std::string("sk-2"));
+        keys.setAiKey(std::string("sk-2"));
     }
     for (auto& reader : readers) {
         reader.join();
     }
-    EXPECT_EQ(Keychain::aiKey(), "sk-2");
+    EXPECT_EQ(keys.aiKey(), "sk-2");
     for (const auto& value : seen) {
         // Between the removal and the new item the key is briefly absent.
         EXPECT_TRUE(value == "sk-1" || value == "sk-2" || value == "none") << value;

@@ -8,14 +8,9 @@
 #include <thread>
 #include <vector>
 
-namespace {
-int argc = 1;
-char name[] = "test";
-char* argv[] = {name, nullptr};
-} // namespace
-
 TEST(QtMainQueue, RunsWorkOnTheGuiThreadInOrderFromAnyThread) {
-    QCoreApplication application(argc, argv);
+    // The test program's own application (see its main).
+    QCoreApplication& application = *QCoreApplication::instance();
     platform::qt::QtMainQueue queue;
     std::vector<int> order;
     bool allOnGui = true;

@@ -1,5 +1,8 @@
 #include "platform/linux/Autostart.h"
+#include "platform/linux/AtspiCaretProbe.h"
+#include "platform/linux/ToolkitAccessibility.h"
 
+#include "support/Process.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -7,21 +10,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <sys/wait.h>
 
 using platform::lnx::Autostart;
+using platform::lnx::lastCharacter;
 
 namespace {
 
 /// What desktop-file-validate printed about `file`: empty for a valid entry with no remarks.
 std::string validate(const std::filesystem::path& file) {
-    FILE* pipe = popen(("desktop-file-validate '" + file.string() + "' 2>&1").c_str(), "r");
-    std::string output;
-    char buffer[512];
-    while (pipe && fgets(buffer, sizeof buffer, pipe))
-        output += buffer;
-    const int status = pipe ? pclose(pipe) : -1;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? output : "failed: " + output;
+    auto checked = testsupport::run({"desktop-file-validate", file.string()});
+    return checked.status == 0 ? checked.out + checked.err : "failed: " + checked.out + checked.err;
 }
 
 // Every test sets these afresh, so none needs putting back.
@@ -101,30 +99,33 @@ TEST_F(AutostartTest, ReadsTheEntryTheDesktopWouldUse) {
     EXPECT_TRUE(Autostart::isEnabled());
 }
 
-TEST_F(AutostartTest, FailuresSayWhyAndChangeNothing) {
-    if (geteuid() == 0) {
-        // Root writes through permissions: block the folder with a plain file instead.
-        testsupport::writeFile(home.configHome() / "autostart", "not a folder");
-    } else {
-        std::filesystem::permissions(home.configHome(),
-                                     std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-    }
-    try {
-        Autostart::setEnabled(true);
-        FAIL() << "expected a failure";
-    } catch (const Autostart::Failure& failure) {
-        EXPECT_STREQ(failure.what(), "нет доступа к папке автозапуска");
-    }
-    EXPECT_FALSE(Autostart::isEnabled());
+TEST(LastCharacter, IsTheLastWholeUserPerceivedCharacter) {
+    EXPECT_EQ(lastCharacter(""), "");
+    EXPECT_EQ(lastCharacter("a"), "a");
+    EXPECT_EQ(lastCharacter("ab"), "b");
+    EXPECT_EQ(lastCharacter("сл"), "л");
+    EXPECT_EQ(lastCharacter("a😀"), "😀");
+    EXPECT_EQ(lastCharacter("😀😀"), "😀");
+    // A character of several code points stays whole: a combining accent, a skin tone, a flag.
+    EXPECT_EQ(lastCharacter("xe\u0301"), "e\u0301");
+    EXPECT_EQ(lastCharacter("👍🏽"), "👍🏽");
+    EXPECT_EQ(lastCharacter("🇷🇺"), "🇷🇺");
+    EXPECT_EQ(lastCharacter("a\r\n"), "\r\n");
+    // What an application sends for half of a surrogate pair does not hide the character after it.
+    EXPECT_EQ(lastCharacter("\uFFFDb"), "b");
 }
 
-TEST(DesktopEntryTest, TheMenuEntryValidatesAndNamesTheProgram) {
-    const std::filesystem::path entry = RUVEX_DESKTOP_ENTRY;
-    EXPECT_EQ(validate(entry), "");
-    const std::string text = testsupport::readFile(entry);
-    EXPECT_NE(text.find("\nExec=ruvex-voice\n"), std::string::npos);
-    EXPECT_NE(text.find("\nIcon=ruvex-voice\n"), std::string::npos);
-    EXPECT_TRUE(std::filesystem::exists(entry.parent_path() / "ruvex-voice.svg"));
+TEST(AtspiCaretProbe, WithoutASessionBusGivesNoAnswerAndDoesNotHang) {
+    // No address, and no bus socket in the runtime folder either (where the libraries look next).
+    testsupport::IsolatedHome home;
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    unsetenv("AT_SPI_BUS_ADDRESS");
+    unsetenv("DISPLAY");
+    platform::lnx::AtspiCaretProbe probe;
+    EXPECT_EQ(probe.characterBeforeCaret(), std::nullopt);
+    EXPECT_EQ(probe.characterBeforeCaret(), std::nullopt);
+    EXPECT_EQ(platform::lnx::ToolkitAccessibility::enabled(), std::nullopt);
+    EXPECT_FALSE(platform::lnx::ToolkitAccessibility::setEnabled(true));
 }
 
 } // namespace
