@@ -117,8 +117,8 @@ TEST_F(SecretStoreTest, StoresFindsReplacesAndClearsSecretsAlsoThoseOfSecretTool
     EXPECT_EQ(toolLookup(), std::nullopt);
     EXPECT_TRUE(store.clear(service, account)) << "nothing left to remove is no failure";
 
-    ASSERT_EQ(run({"secret-tool", "store", "--label=DeepSeek", "service", service, "account", account}, "sk-tool").status,
-              0);
+    ASSERT_EQ(
+        run({"secret-tool", "store", "--label=DeepSeek", "service", service, "account", account}, "sk-tool").status, 0);
     EXPECT_EQ(store.lookup(service, account), "sk-tool");
 }
 
@@ -165,10 +165,10 @@ TEST(Microphone, AvailabilityFollowsTheDefaultSourceAndTheServer) {
         recorder.start();
         // The virtual microphone gives samples while something plays into its sink.
         testsupport::TempDir dir;
-        ASSERT_EQ(run({"sox", "-n", "-r", "16000", "-c", "1", (dir / "tone.wav").string(), "synth", "0.5", "sine",
-                       "440"})
-                      .status,
-                  0);
+        ASSERT_EQ(
+            run({"sox", "-n", "-r", "16000", "-c", "1", (dir / "tone.wav").string(), "synth", "0.5", "sine", "440"})
+                .status,
+            0);
         testsupport::Process player({"paplay", "--device=vmic_out", (dir / "tone.wav").string()});
         player.wait([&] { loop.runFor(0.01); });
         recorder.stop([&] {

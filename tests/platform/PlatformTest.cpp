@@ -1,5 +1,5 @@
-#include "platform/linux/Autostart.h"
 #include "platform/linux/AtspiCaretProbe.h"
+#include "platform/linux/Autostart.h"
 #include "platform/linux/ToolkitAccessibility.h"
 
 #include "support/Process.h"

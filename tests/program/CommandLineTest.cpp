@@ -105,8 +105,7 @@ TEST(DownloadModel, SaysWhyItFailedOnATerminalOrNotAndFetchesDamagedFilesAgain) 
     options.terminal = true;
     run = program({"--download-model"}, {}, options);
     EXPECT_NE(run.out.find("\r[..............................]   0%  0 из 232 МБ"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("\r\nМодель речи не скачалась: файл tokens.txt пришел поврежденным\r\n"),
-              std::string::npos)
+    EXPECT_NE(run.out.find("\r\nМодель речи не скачалась: файл tokens.txt пришел поврежденным\r\n"), std::string::npos)
         << run.out;
 
     // Files of the right sizes full of zeros: the size check trusts them, the digest check does not.
@@ -139,8 +138,7 @@ protected:
         // Clearing what is not there fails, and that is fine.
         EXPECT_TRUE(testsupport::run(command, store ? "sk-e2e" : "").status == 0 || !store);
     }
-    testsupport::Finished polish(std::vector<std::string> arguments, const std::string& input,
-                                 const std::string& url) {
+    testsupport::Finished polish(std::vector<std::string> arguments, const std::string& input, const std::string& url) {
         arguments.insert(arguments.begin(), "--polish");
         return program(arguments, input, {{"RUVEX_VOICE_AI_URL=" + url}});
     }
@@ -160,8 +158,8 @@ TEST_F(Polish, EachLineUnderEachPresetInArgumentOrderWithItsTime) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(polishLines(run.out),
               (std::vector<std::string>{"« ну, давай завтра", "  natural T с: RU", "  en-business T с: EN",
-                                        "  ai T с: Давай завтра", "« до пятницы, нет, до четверга",
-                                        "  natural T с: RU", "  en-business T с: EN", "  ai T с: До четверга."}));
+                                        "  ai T с: Давай завтра", "« до пятницы, нет, до четверга", "  natural T с: RU",
+                                        "  en-business T с: EN", "  ai T с: До четверга."}));
     ASSERT_EQ(server.chatRequests().size(), 5u) << "\"ai\" without a self-correction asks nothing";
     EXPECT_EQ(server.chatRequests()[0].authorization, "Bearer sk-e2e");
 

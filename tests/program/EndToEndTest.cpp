@@ -208,10 +208,10 @@ TEST_F(EndToEnd, ATerminalGetsThePrimarySelectionWithShiftInsertAndBothSelection
     auto clipboardOwner = owner("в буфере");
     auto primaryOwner = owner("выделено", "primary");
     const auto typed = dir / "typed";
-    testsupport::Process xterm({"xterm", "-u8", "-e", "sh", "-c",
-                                "while read line && [ -z \"$line\" ]; do :; done; printf %s \"$line\" > '" +
-                                    typed.string() + "'"},
-                               {{"LC_ALL=C.UTF-8"}});
+    testsupport::Process xterm(
+        {"xterm", "-u8", "-e", "sh", "-c",
+         "while read line && [ -z \"$line\" ]; do :; done; printf %s \"$line\" > '" + typed.string() + "'"},
+        {{"LC_ALL=C.UTF-8"}});
     ASSERT_TRUE(desktop::waitForFocus("xterm"));
     ASSERT_TRUE(tray.dictate(twoPieces(dir)));
     // xterm fetches the selection after the key press: press Enter until a line arrives.
@@ -274,11 +274,11 @@ TEST_F(EndToEnd, AHungSoundServerIsAMessageAndTheNextPressWorksOnceItIsBack) {
 TEST_F(EndToEnd, WithTheKeyInTheKeyringAStyleIsRewrittenByTheService) {
     testsupport::LoopbackServer service;
     service.setRespond(testsupport::LoopbackServer::reply("Переписано сервисом."));
-    ASSERT_EQ(testsupport::run({"secret-tool", "store", "--label=DeepSeek", "service", "app.ruvex.voice", "account",
-                                "deepseek"},
-                               "sk-e2e")
-                  .status,
-              0);
+    ASSERT_EQ(
+        testsupport::run(
+            {"secret-tool", "store", "--label=DeepSeek", "service", "app.ruvex.voice", "account", "deepseek"}, "sk-e2e")
+            .status,
+        0);
     TrayProgram tray(tones::modelDirectory(), true, {"RUVEX_VOICE_AI_URL=" + service.url()});
     testsupport::writeFile(tray.configHome() / "Ruvex Voice" / "settings.json",
                            R"({"onboardingDone": true, "style": "business"})");
