@@ -161,7 +161,6 @@ TEST(DictationController, KeepsTheTenNewestAndSaysWhyTextIsMissingOrAsSpoken) {
     EXPECT_EQ(h.dictate().back(), "flash Нет ключа ИИ: вставил по-русски 3.5");
     text::Preset::saveEnglish(h.settings, false);
     text::styles::setSaved(h.settings, text::Style::natural);
-    h.secrets->put(text::Keychain::service, text::Keychain::account, "sk-test");
     h.keychain.setAiKey(std::string("sk-test"));
     EXPECT_EQ(h.dictate().back(), "flash ИИ не ответил: вставил как сказано 3.5");
     EXPECT_EQ(h.inserted().back(), "Слово3");

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -18,138 +19,66 @@ using app::TriggerKey;
 
 namespace {
 
-constexpr unsigned rightAlt = 108;
-constexpr unsigned rightSuper = 134;
-constexpr unsigned leftAlt = 64;
-constexpr unsigned shift = 50;
-constexpr unsigned letterA = 38;
-constexpr unsigned letterS = 39;
-
 class HotkeyTest : public testing::Test {
 protected:
     HotkeyTest() {
-        hotkey = std::make_unique<Hotkey>(*monitor, TriggerKey::rightOption);
-        hotkey->onPress = [this] { record("press"); };
-        hotkey->onRelease = [this] { record("release"); };
-        hotkey->onInterrupt = [this] { record("interrupt"); };
+        hotkey.onPress = [this] { events += std::string(" press") + (hotkey.down() ? "+down" : ""); };
+        hotkey.onRelease = [this] { events += std::string(" release") + (hotkey.down() ? "+down" : ""); };
+        hotkey.onInterrupt = [this] { events += std::string(" interrupt") + (hotkey.down() ? "+down" : ""); };
+        hotkey.start();
     }
-
-    // Each callback also notes `down` as it was when the callback ran.
-    void record(const std::string& what) { events.push_back(what + (hotkey->down() ? "+down" : "")); }
-
-    std::unique_ptr<fakes::FakeKeyMonitor> monitor = std::make_unique<fakes::FakeKeyMonitor>();
-    std::unique_ptr<Hotkey> hotkey;
-    std::vector<std::string> events;
+    /// Types `keys` ("R+" right Alt down, "W-" right Super up; L left Alt, S Shift, a and s letters) and
+    /// returns the callbacks they gave, each with "+down" when `down` was set as it ran.
+    std::string type(const std::string& keys) {
+        static const std::map<char, std::pair<unsigned, bool>> codes = {{'R', {108, true}}, {'W', {134, true}},
+                                                                        {'L', {64, true}},  {'S', {50, true}},
+                                                                        {'a', {38, false}}, {'s', {39, false}}};
+        events.clear();
+        for (std::size_t i = 0; i + 1 < keys.size(); i += 3) {
+            auto [code, modifier] = codes.at(keys[i]);
+            monitor.send(code, keys[i + 1] == '+', modifier);
+        }
+        return events.empty() ? events : events.substr(1);
+    }
+    fakes::FakeKeyMonitor monitor;
+    Hotkey hotkey{monitor, TriggerKey::rightOption};
+    std::string events;
 };
-
-using Events = std::vector<std::string>;
 
 } // namespace
 
-TEST_F(HotkeyTest, PressAndReleaseAlternateAfterDownIsUpdated) {
-    ASSERT_TRUE(hotkey->start());
-    EXPECT_EQ(hotkey->key(), TriggerKey::rightOption);
-    monitor->release(rightAlt, true);
-    EXPECT_TRUE(events.empty()) << "a release without a press";
+TEST_F(HotkeyTest, PressReleaseAndInterruptFollowTheRules) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"R- R+ R+ R- R- R+ R-", "press+down release press+down release"}, // repeats and a stray release
+        {"a+ a- R+ a+ a+ s+ a- R-", "press+down interrupt"},               // once, and the release is silent
+        {"R+ S+ S- R-", "press+down interrupt"},                           // a modifier going down
+        {"S+ R+ S- R-", "press+down interrupt"},                           // or up: a shortcut in the making
+        {"a+ R+ a- R-", "press+down release"},                             // an ordinary key going up
+        {"L+ L- W+ W-", ""},                                               // only the chosen right-hand key
+    };
+    for (const auto& [keys, expected] : cases)
+        EXPECT_EQ(type(keys), expected) << keys;
 
-    monitor->press(rightAlt, true);
-    monitor->press(rightAlt, true);
-    EXPECT_TRUE(hotkey->down());
-    monitor->release(rightAlt, true);
-    monitor->release(rightAlt, true);
-    EXPECT_FALSE(hotkey->down());
-    monitor->press(rightAlt, true);
-    monitor->release(rightAlt, true);
-    EXPECT_EQ(events, (Events{"press+down", "release", "press+down", "release"}));
-}
+    hotkey.setKey(TriggerKey::rightCommand);
+    EXPECT_EQ(type("R+ R- W+ W-"), "press+down release");
+    // Changing the key or stopping drops a hold silently.
+    EXPECT_EQ(type("W+"), "press+down");
+    hotkey.setKey(TriggerKey::rightOption);
+    EXPECT_FALSE(hotkey.down());
+    EXPECT_EQ(type("a+ W- R+"), "press+down");
+    hotkey.stop();
+    EXPECT_FALSE(hotkey.down());
+    EXPECT_EQ(type("R-"), "");
 
-TEST_F(HotkeyTest, OtherKeysDuringAHoldInterruptOnceAndTheReleaseIsSilent) {
-    hotkey->start();
-    monitor->press(letterA);
-    monitor->release(letterA);
-    EXPECT_TRUE(events.empty()) << "keys without a hold";
-
-    monitor->press(rightAlt, true);
-    monitor->press(letterA);
-    monitor->press(letterA);
-    monitor->press(letterS);
-    monitor->release(letterA);
-    monitor->release(rightAlt, true);
-    EXPECT_EQ(events, (Events{"press+down", "interrupt"}));
-}
-
-TEST_F(HotkeyTest, ModifiersInterruptOnPressAndOnReleaseButOrdinaryReleasesDoNot) {
-    hotkey->start();
-    monitor->press(rightAlt, true);
-    monitor->press(shift, true);
-    monitor->release(shift, true);
-    monitor->release(rightAlt, true);
-    EXPECT_EQ(events, (Events{"press+down", "interrupt"}));
-
-    // Shift held before the trigger: its release during the hold is a shortcut in the making.
-    events.clear();
-    monitor->press(shift, true);
-    monitor->press(rightAlt, true);
-    monitor->release(shift, true);
-    monitor->release(rightAlt, true);
-    EXPECT_EQ(events, (Events{"press+down", "interrupt"}));
-
-    // A letter still going up from before the press does not end the hold.
-    events.clear();
-    monitor->press(letterA);
-    monitor->press(rightAlt, true);
-    monitor->release(letterA);
-    monitor->release(rightAlt, true);
-    EXPECT_EQ(events, (Events{"press+down", "release"}));
-}
-
-TEST_F(HotkeyTest, OnlyTheChosenRightHandKeyTriggers) {
-    hotkey->start();
-    monitor->press(leftAlt, true);
-    monitor->release(leftAlt, true);
-    monitor->press(rightSuper, true);
-    monitor->release(rightSuper, true);
-    EXPECT_TRUE(events.empty());
-
-    hotkey->setKey(TriggerKey::rightCommand);
-    monitor->press(rightAlt, true);
-    monitor->release(rightAlt, true);
-    EXPECT_TRUE(events.empty());
-    monitor->press(rightSuper, true);
-    monitor->release(rightSuper, true);
-    EXPECT_EQ(events, (Events{"press+down", "release"}));
-}
-
-TEST_F(HotkeyTest, ChangingTheKeyOrStoppingDropsAHoldSilently) {
-    hotkey->start();
-    monitor->press(rightAlt, true);
-    hotkey->setKey(TriggerKey::rightCommand);
-    EXPECT_FALSE(hotkey->down());
-    monitor->press(letterA);
-    monitor->release(rightAlt, true);
-    EXPECT_EQ(events, (Events{"press+down"}));
-
-    monitor->press(rightSuper, true);
-    hotkey->stop();
-    EXPECT_FALSE(hotkey->down());
-    EXPECT_FALSE(monitor->running);
-    monitor->release(rightSuper, true);
-    EXPECT_EQ(events, (Events{"press+down", "press+down"}));
-}
-
-TEST_F(HotkeyTest, StartRestartsTheOneMonitorAndReportsFailure) {
-    EXPECT_TRUE(hotkey->start());
-    EXPECT_TRUE(hotkey->start());
-    EXPECT_EQ(monitor->starts, 2);
-    EXPECT_EQ(monitor->stops, 2) << "each start stops first";
-    EXPECT_TRUE(monitor->running);
-
-    monitor->press(rightAlt, true);
-    EXPECT_TRUE(hotkey->start());
-    EXPECT_FALSE(hotkey->down()) << "a restart ends the hold";
-
-    monitor->startResult = false;
-    EXPECT_FALSE(hotkey->start());
+    // Starting again restarts the one monitor (stopping it first), ends a hold and says when it failed.
+    const int stops = monitor.stops;
+    EXPECT_TRUE(hotkey.start());
+    EXPECT_EQ(type("R+"), "press+down");
+    EXPECT_TRUE(hotkey.start());
+    EXPECT_EQ(monitor.stops, stops + 2);
+    EXPECT_FALSE(hotkey.down());
+    monitor.startResult = false;
+    EXPECT_FALSE(hotkey.start());
 }
 
 TEST(TriggerKey, TheSavedChoiceDefaultsToRightAltAndSurvivesARoundTrip) {

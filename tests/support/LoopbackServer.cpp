@@ -216,22 +216,6 @@ void LoopbackServer::release() {
     released.notify_all();
 }
 
-DroppingServer::DroppingServer() : listener(loopbackListener(port)) {
-    thread = std::thread([this] {
-        for (int connection; (connection = ::accept(listener, nullptr, nullptr)) >= 0;) {
-            char buffer[256];
-            [[maybe_unused]] auto ignored = ::recv(connection, buffer, sizeof buffer, 0);
-            ::close(connection);
-        }
-    });
-}
-
-DroppingServer::~DroppingServer() {
-    ::shutdown(listener, SHUT_RDWR);
-    thread.join();
-    ::close(listener);
-}
-
 std::string unreachableURL() {
     int port = 0;
     ::close(loopbackListener(port));

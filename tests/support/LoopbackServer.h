@@ -90,22 +90,6 @@ private:
     std::thread listener;
 };
 
-/// A listener on 127.0.0.1 that accepts each connection, reads the request's first bytes and closes
-/// it without an answer, as a service that drops the connection does.
-class DroppingServer {
-public:
-    DroppingServer();
-    ~DroppingServer();
-    DroppingServer(const DroppingServer&) = delete;
-    DroppingServer& operator=(const DroppingServer&) = delete;
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port); }
-
-private:
-    int port = 0;
-    int listener = -1;
-    std::thread thread;
-};
-
 /// A loopback address where nothing listens: the port of a listener that was closed again.
 std::string unreachableURL();
 

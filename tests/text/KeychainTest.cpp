@@ -14,89 +14,62 @@ using text::Keychain;
 
 class KeychainTest : public ::testing::Test {
 protected:
-    std::optional<std::string> stored() const { return store->peek("app.ruvex.voice", "deepseek"); }
     std::shared_ptr<fakes::MemorySecretStore> store = std::make_shared<fakes::MemorySecretStore>();
     Keychain keys{store};
 };
 
-TEST_F(KeychainTest, SavedKeyIsTrimmedAndServedFromTheCache) {
-    keys.setAiKey(std::string(" \t sk-ключ-42\n "));
-    EXPECT_EQ(stored(), "sk-ключ-42");
-    EXPECT_EQ(store->labelOf("app.ruvex.voice", "deepseek"), "Ruvex Voice: ключ DeepSeek");
+TEST_F(KeychainTest, AKeyIsStoredTrimmedReadOnceAndABlankOneRemovesIt) {
+    keys.setAiKey(std::string(" \t\u00A0\u2028sk-ключ-42\u3000\r\n "));
+    EXPECT_EQ(store->peek(), "sk-ключ-42");
+    EXPECT_EQ(store->lastLabel, "Ruvex Voice: ключ DeepSeek");
     EXPECT_EQ(keys.aiKey(), "sk-ключ-42");
-    EXPECT_EQ(keys.aiKey(), "sk-ключ-42");
-    EXPECT_EQ(store->lookupCount(), 0);
-
-    // Unicode white space and line breaks count too.
-    keys.setAiKey(std::string("\u00A0\u2028sk-2\u3000\r\n"));
-    EXPECT_EQ(stored(), "sk-2");
-    EXPECT_EQ(keys.aiKey(), "sk-2");
-}
-
-TEST_F(KeychainTest, BlankOrNoValueDeletesTheKeyWithoutAnotherLookup) {
-    store->put("app.ruvex.voice", "deepseek", "sk-old");
-    EXPECT_EQ(keys.aiKey(), "sk-old");
-    EXPECT_EQ(store->lookupCount(), 1);
+    EXPECT_EQ(store->lookups, 0) << "served from the cache";
 
     keys.setAiKey(std::string("   \n"));
-    EXPECT_EQ(stored(), std::nullopt);
-    EXPECT_EQ(store->storeCount(), 0);
+    EXPECT_EQ(store->peek(), std::nullopt);
     EXPECT_EQ(keys.aiKey(), std::nullopt);
-
     keys.setAiKey(std::string("sk-new"));
     keys.setAiKey(std::nullopt);
-    EXPECT_EQ(stored(), std::nullopt);
-    EXPECT_EQ(keys.aiKey(), std::nullopt);
-    EXPECT_EQ(store->lookupCount(), 1);
-    EXPECT_EQ(store->clearCount(), 3);
-}
+    EXPECT_EQ(store->peek(), std::nullopt);
+    EXPECT_EQ(store->stores, 2) << "a blank key stores nothing";
+    EXPECT_EQ(store->clears, 4);
 
-TEST_F(KeychainTest, AbsentKeyIsLookedUpOnce) {
-    EXPECT_EQ(keys.aiKey(), std::nullopt);
-    EXPECT_EQ(keys.aiKey(), std::nullopt);
-    EXPECT_EQ(store->lookupCount(), 1);
-
-    // Another program storing a key meanwhile is seen at the next start.
-    store->put("app.ruvex.voice", "deepseek", "sk-later");
-    EXPECT_EQ(keys.aiKey(), std::nullopt);
+    // An absent key is looked up once; a key stored by another program is seen at the next start.
+    Keychain fresh(store);
+    EXPECT_EQ(fresh.aiKey(), std::nullopt);
+    store->put("sk-later");
+    EXPECT_EQ(fresh.aiKey(), std::nullopt);
+    EXPECT_EQ(store->lookups, 1);
     EXPECT_EQ(Keychain(store).aiKey(), "sk-later");
 }
 
-TEST_F(KeychainTest, StoreFailuresLookLikeNoKey) {
-    store->put("app.ruvex.voice", "deepseek", "sk-unreachable");
-    store->setFailing(true);
+TEST_F(KeychainTest, StoreFailuresLookLikeNoKeyAndConcurrentReadersAgree) {
+    store->put("sk-unreachable");
+    store->failing = true;
     EXPECT_EQ(keys.aiKey(), std::nullopt);
     keys.setAiKey(std::string("sk-lost"));
     EXPECT_EQ(keys.aiKey(), std::nullopt);
-
     Keychain none(nullptr);
-    EXPECT_EQ(none.aiKey(), std::nullopt);
     none.setAiKey(std::string("sk-nowhere"));
     EXPECT_EQ(none.aiKey(), std::nullopt);
-}
 
-TEST_F(KeychainTest, ConcurrentReadersAndAWriterAgree) {
-    store->put("app.ruvex.voice", "deepseek", "sk-1");
+    store->failing = false;
+    Keychain shared(store);
     std::vector<std::thread> readers;
     std::vector<std::string> seen(4);
     for (std::size_t i = 0; i < seen.size(); ++i) {
-        readers.emplace_back([this, &seen, i] {
-            for (int n = 0; n < 200; ++n) {
-                seen[i] = keys.aiKey().value_or("none");
-            }
+        readers.emplace_back([&shared, &seen, i] {
+            for (int n = 0; n < 200; ++n)
+                seen[i] = shared.aiKey().value_or("none");
         });
     }
-    for (int n = 0; n < 50; ++n) {
-        keys.setAiKey(std::string("sk-2"));
-    }
-    for (auto& reader : readers) {
+    for (int n = 0; n < 50; ++n)
+        shared.setAiKey(std::string("sk-2"));
+    for (auto& reader : readers)
         reader.join();
-    }
-    EXPECT_EQ(keys.aiKey(), "sk-2");
-    for (const auto& value : seen) {
-        // Between the removal and the new item the key is briefly absent.
-        EXPECT_TRUE(value == "sk-1" || value == "sk-2" || value == "none") << value;
-    }
+    EXPECT_EQ(shared.aiKey(), "sk-2");
+    for (const auto& value : seen) // between the removal and the new item the key is briefly absent
+        EXPECT_TRUE(value == "sk-unreachable" || value == "sk-2" || value == "none") << value;
 }
 
 TEST(RuvexKey, ReadsTheDeveloperFileUnderHome) {

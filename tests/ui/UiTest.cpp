@@ -363,7 +363,7 @@ TEST(KeyDialog, SavesTheTrimmedKeyTakesTheSiblingOneAndCancelKeepsTheOld) {
         ui::KeyDialog::editKey(keychain);
         ui::KeyDialog::chooser = nullptr;
     };
-    auto stored = [&] { return store->peek(text::Keychain::service, text::Keychain::account); };
+    auto stored = [&] { return store->peek(); };
 
     open([](ui::KeyDialog::Form& form) {
         EXPECT_EQ(form.field->echoMode(), QLineEdit::Password);
