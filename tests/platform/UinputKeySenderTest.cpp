@@ -4,6 +4,7 @@
 #include "core/RunLoop.h"
 #include "fakes/FakeInputDevices.h"
 #include "platform/linux/InputAccess.h"
+#include "platform/linux/ModifierWait.h"
 
 #include <gtest/gtest.h>
 
@@ -121,8 +122,8 @@ TEST(UinputKeySender, WaitsForTheUsersModifiersAndReportsASendThatDidNotHappen) 
     looks = -1000;
     EXPECT_EQ(paste(loop, sender, PasteShortcut::controlV), KeySender::Result::sentWithModifier);
     const auto waited = pauses.take();
-    EXPECT_EQ(std::count(waited.begin(), waited.end(), UinputKeySender::pollSeconds),
-              static_cast<long>(KeySender::modifierWaitSeconds / UinputKeySender::pollSeconds));
+    EXPECT_EQ(std::count(waited.begin(), waited.end(), platform::lnx::modifierPollSeconds),
+              static_cast<long>(KeySender::modifierWaitSeconds / platform::lnx::modifierPollSeconds));
 
     // The device went away (its node closed under us): failed, and the next paste makes a new one.
     // (A pipe's reader going away raises SIGPIPE, which a real device never does.)

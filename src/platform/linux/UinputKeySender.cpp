@@ -1,5 +1,7 @@
 #include "platform/linux/UinputKeySender.h"
 
+#include "platform/linux/ModifierWait.h"
+
 #include <linux/input.h>
 #include <linux/uinput.h>
 
@@ -56,15 +58,7 @@ void UinputKeySender::sendPaste(PasteShortcut shortcut, std::function<void(Resul
 }
 
 KeySender::Result UinputKeySender::send(PasteShortcut shortcut) {
-    bool held = false;
-    if (heldModifiers) {
-        const int looks = static_cast<int>(modifierWaitSeconds / pollSeconds);
-        held = heldModifiers() > 0;
-        for (int look = 0; held && look < looks; ++look) {
-            pause(pollSeconds);
-            held = heldModifiers() > 0;
-        }
-    }
+    const bool held = waitForModifiers(heldModifiers, pause);
     if (!ensureDevice())
         return Result::failed;
     if (!press(shortcut)) {

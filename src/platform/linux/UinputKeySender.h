@@ -43,8 +43,6 @@ public:
     /// Seconds between two key events, and after creating the device before its first key.
     static constexpr double gapSeconds = 0.012;
     static constexpr double settleSeconds = 0.2;
-    /// Seconds between two looks at the user's modifiers.
-    static constexpr double pollSeconds = 0.01;
 
 private:
     // The sender's thread only.
