@@ -10,3 +10,14 @@ pkg_check_modules(TEST_GIO REQUIRED IMPORTED_TARGET gio-2.0)
 ruvex_add_test(test_portal_keys LABEL system
     SOURCES platform/PortalKeySenderTest.cpp
     LIBS platform_portal PkgConfig::TEST_GIO)
+
+# What the first-run window and the tray menu say about keyboard access (Qt offscreen).
+if(NOT RUVEX_CORE_ONLY)
+    find_package(Qt6 REQUIRED COMPONENTS Widgets)
+    ruvex_add_test(test_keyboard_access_windows LABEL gui
+        SOURCES platform/KeyboardAccessWindowsTest.cpp ui/GuiTest.cpp
+        LIBS ui Qt6::Widgets
+        ENV QT_QPA_PLATFORM=offscreen)
+    target_compile_definitions(test_keyboard_access_windows PRIVATE
+        RUVEX_SCREENSHOTS_DIR="${CMAKE_BINARY_DIR}/screenshots")
+endif()
