@@ -4,22 +4,22 @@
 #include "fakes/FakeRemoteDesktopPortal.h"
 #include "fakes/MemorySecretStore.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <memory>
-#include <mutex>
-#include <optional>
 
 using platform::KeySender;
 using platform::PasteShortcut;
 using platform::lnx::PortalKeySender;
+using testing::AllOf;
+using testing::ElementsAre;
+using testing::HasSubstr;
+using testing::StartsWith;
 
 namespace {
 
 class PortalKeySenderTest : public testing::Test {
 protected:
     void SetUp() override {
-        bus = g_test_dbus_new(G_TEST_DBUS_NONE);
         g_test_dbus_up(bus);
         portal = std::make_unique<fakes::FakeRemoteDesktopPortal>(g_test_dbus_get_bus_address(bus), 2);
     }
@@ -41,30 +41,29 @@ protected:
         loop.runUntil([&] { return result.has_value(); }, 0.01);
         return result;
     }
-    std::vector<double> takePauses() {
-        std::lock_guard lock(mutex);
-        return std::exchange(pauses, {});
+    // The calls since the last look, without the keys.
+    std::vector<std::string> requests() {
+        std::vector<std::string> found;
+        auto calls = portal->calls();
+        for (std::size_t i = seen; i < calls.size(); ++i) {
+            if (calls[i].rfind("key", 0) != 0)
+                found.push_back(calls[i]);
+        }
+        seen = calls.size();
+        return found;
     }
-    std::optional<std::string> storedToken() const {
+    std::optional<std::string> token() const {
         return secrets->peek(PortalKeySender::secretService, PortalKeySender::secretAccount);
     }
 
-    GTestDBus* bus = nullptr;
+    GTestDBus* bus = g_test_dbus_new(G_TEST_DBUS_NONE);
     std::unique_ptr<fakes::FakeRemoteDesktopPortal> portal;
     core::RunLoop loop;
     std::shared_ptr<fakes::MemorySecretStore> secrets = std::make_shared<fakes::MemorySecretStore>();
     std::mutex mutex;
     std::vector<double> pauses;
+    std::size_t seen = 0;
 };
-
-using Keys = std::vector<std::pair<int, guint32>>;
-const Keys warmUp = {{42, 1}, {42, 0}};
-const Keys controlV = {{29, 1}, {47, 1}, {47, 0}, {29, 0}};
-
-Keys join(Keys a, const Keys& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 } // namespace
 
@@ -72,50 +71,49 @@ TEST_F(PortalKeySenderTest, AsksOnceKeepsTheRestoreTokenAndSendsEachKeyAfterAGap
     auto sender = makeSender();
     EXPECT_EQ(paste(*sender), KeySender::Result::sent);
     EXPECT_EQ(paste(*sender), KeySender::Result::sent);
-    auto seen = portal->seen();
-    EXPECT_EQ(seen.starts, 1);
-    ASSERT_EQ(seen.selections.size(), 1u);
-    EXPECT_EQ(seen.selections[0].types, 1u);
-    EXPECT_EQ(seen.selections[0].persistMode, 2u);
-    EXPECT_FALSE(seen.selections[0].restoreToken);
-    // A lone Shift first, for desktops that lose a new session's first key.
-    EXPECT_EQ(seen.keys, join(join(warmUp, controlV), controlV));
+    EXPECT_THAT(requests(),
+                ElementsAre(StartsWith("CreateSession"),
+                            AllOf(HasSubstr("'types': <uint32 1>"), HasSubstr("'persist_mode': <uint32 2>")),
+                            StartsWith("Start")));
+    // A lone Shift first, for desktops that lose a new session's first key; then Ctrl+V twice.
+    auto calls = portal->calls();
+    std::erase_if(calls, [](const std::string& call) { return call.rfind("key", 0) != 0; });
+    EXPECT_THAT(calls, ElementsAre("key 42 1", "key 42 0", "key 29 1", "key 47 1", "key 47 0", "key 29 0", "key 29 1",
+                                   "key 47 1", "key 47 0", "key 29 0"));
     const double gap = PortalKeySender::gapSeconds;
-    EXPECT_EQ(takePauses(), (std::vector<double>{PortalKeySender::warmUpSeconds, gap, gap, gap, gap, gap, gap}));
-    EXPECT_EQ(storedToken(), "token-1");
+    EXPECT_EQ(pauses, (std::vector<double>{PortalKeySender::warmUpSeconds, gap, gap, gap, gap, gap, gap}));
+    EXPECT_EQ(token(), "token-1");
 
     // The next start of the program offers the token instead of asking, and keeps the new one.
     sender.reset();
-    loop.runUntil([&] { return portal->seen().closes == 1; }, 0.01);
+    EXPECT_THAT(requests(), ElementsAre("Close"));
     sender = makeSender();
     EXPECT_EQ(paste(*sender), KeySender::Result::sent);
-    seen = portal->seen();
-    ASSERT_EQ(seen.selections.size(), 2u);
-    EXPECT_EQ(seen.selections[1].restoreToken, "token-1");
-    EXPECT_EQ(storedToken(), "token-2");
+    EXPECT_THAT(requests(), testing::Contains(HasSubstr("'restore_token': <'token-1'>")));
+    EXPECT_EQ(token(), "token-2");
 }
 
 TEST_F(PortalKeySenderTest, ARefusedDialogFailsForgetsTheTokenAndTheNextPasteAsksAgain) {
     secrets->put(PortalKeySender::secretService, PortalKeySender::secretAccount, "revoked");
-    portal->answerStart(1);
+    portal->startAnswer = 1;
     auto sender = makeSender();
     EXPECT_EQ(paste(*sender), KeySender::Result::failed);
-    EXPECT_EQ(portal->seen().selections.at(0).restoreToken, "revoked");
-    EXPECT_EQ(storedToken(), std::nullopt);
-    EXPECT_TRUE(portal->seen().keys.empty());
+    EXPECT_THAT(requests(), ElementsAre(StartsWith("CreateSession"), HasSubstr("'restore_token': <'revoked'>"),
+                                        StartsWith("Start"), "Close"));
+    EXPECT_EQ(token(), std::nullopt);
 
-    portal->answerStart(0);
+    portal->startAnswer = 0;
     EXPECT_EQ(paste(*sender), KeySender::Result::sent);
-    const auto seen = portal->seen();
-    EXPECT_EQ(seen.starts, 2);
-    EXPECT_FALSE(seen.selections.at(1).restoreToken);
-    EXPECT_EQ(seen.keys, join(warmUp, controlV));
+    const auto again = requests();
+    EXPECT_THAT(
+        again, ElementsAre(StartsWith("CreateSession"), testing::Not(HasSubstr("restore_token")), StartsWith("Start")));
 
     // A portal that cannot remember (version 1) is not sent the options it would refuse.
-    portal->setVersion(1);
+    portal->version = 1;
     sender = makeSender();
     EXPECT_EQ(paste(*sender), KeySender::Result::sent);
-    EXPECT_FALSE(portal->seen().selections.at(2).persistMode);
+    EXPECT_THAT(requests(), testing::Contains(
+                                testing::AllOf(StartsWith("SelectDevices"), testing::Not(HasSubstr("persist_mode")))));
 
     // No portal on the bus at all.
     portal.reset();

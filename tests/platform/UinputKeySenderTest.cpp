@@ -1,5 +1,5 @@
-// The uinput paste sender: the exact device set-up and event sequence, recorded through a pipe that
-// stands in for /dev/uinput, and on the real device where this machine has one.
+// The uinput paste sender: the device set-up and the exact event sequence, recorded through a pipe
+// standing in for /dev/uinput, and the real device where this machine has one.
 #include "platform/linux/UinputKeySender.h"
 #include "core/RunLoop.h"
 #include "fakes/FakeInputDevices.h"
@@ -8,167 +8,132 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
-#include <optional>
-#include <string>
 
 using platform::KeySender;
 using platform::PasteShortcut;
 using platform::lnx::UinputKeySender;
+using Result = platform::KeySender::Result;
 
 namespace {
 
-// What the sender wrote, one line per event: "+29" a press, "-29" a release, "|" an EV_SYN report.
-std::string written(int fd) {
+// What the sender wrote: "+29" a press, "-29" a release, "|" an EV_SYN report.
+std::string written(fakes::FakeInputDevices& devices) {
     std::string line;
     input_event event;
-    while (read(fd, &event, sizeof event) == static_cast<ssize_t>(sizeof event)) {
-        if (event.type == EV_SYN && event.code == SYN_REPORT)
-            line += "|";
-        else if (event.type == EV_KEY)
-            line += (event.value ? "+" : "-") + std::to_string(event.code);
-        else
-            line += "?";
-    }
+    while (read(devices.uinput[0], &event, sizeof event) == static_cast<ssize_t>(sizeof event))
+        line += event.type == EV_SYN ? "|" : (event.value ? "+" : "-") + std::to_string(event.code);
     return line;
 }
 
-struct Pauses {
+struct Harness {
+    core::RunLoop loop;
+    std::shared_ptr<fakes::FakeInputDevices> devices = std::make_shared<fakes::FakeInputDevices>();
     std::mutex mutex;
-    std::vector<double> seen;
-    std::function<void(double)> hook() {
-        return [this](double seconds) {
-            std::lock_guard lock(mutex);
-            seen.push_back(seconds);
-        };
-    }
-    std::vector<double> take() {
+    std::vector<double> pauses;
+    std::function<void(double)> pause = [this](double seconds) {
         std::lock_guard lock(mutex);
-        return std::exchange(seen, {});
+        pauses.push_back(seconds);
+    };
+
+    std::optional<Result> paste(KeySender& sender, PasteShortcut shortcut = PasteShortcut::controlV) {
+        std::optional<Result> result;
+        sender.sendPaste(shortcut, [&](Result got) { result = got; });
+        EXPECT_FALSE(result) << "done must not run inside sendPaste";
+        loop.runUntil([&] { return result.has_value(); }, 0.01);
+        return result;
+    }
+    std::vector<double> takePauses() {
+        std::lock_guard lock(mutex);
+        return std::exchange(pauses, {});
     }
 };
 
-std::optional<KeySender::Result> paste(core::RunLoop& loop, KeySender& sender, PasteShortcut shortcut) {
-    std::optional<KeySender::Result> result;
-    sender.sendPaste(shortcut, [&](KeySender::Result got) { result = got; });
-    EXPECT_FALSE(result) << "done must not run inside sendPaste";
-    loop.runUntil([&] { return result.has_value(); }, 0.01);
-    return result;
-}
-
 } // namespace
 
-TEST(UinputKeySender, OneDeviceDeclaringOnlyItsKeysAndEachKeyInItsOwnReportWithGaps) {
-    core::RunLoop loop;
-    auto devices = std::make_shared<fakes::FakeInputDevices>();
-    Pauses pauses;
+TEST(UinputKeySender, OneDeviceDeclaringOnlyItsKeysAndEachKeyInAReportOfItsOwnAfterAGap) {
+    Harness h;
     {
-        UinputKeySender sender(loop, {}, devices, "/dev/uinput", pauses.hook());
-        EXPECT_EQ(paste(loop, sender, PasteShortcut::controlV), KeySender::Result::sent);
-        // Created once, then a settling pause before the first key; then a gap between keys.
-        EXPECT_EQ(pauses.take(), (std::vector<double>{UinputKeySender::settleSeconds, UinputKeySender::gapSeconds,
-                                                      UinputKeySender::gapSeconds, UinputKeySender::gapSeconds}));
-        EXPECT_EQ(written(devices->uinputOutput()), "+29|+47|-47|-29|");
-        EXPECT_EQ(paste(loop, sender, PasteShortcut::controlShiftV), KeySender::Result::sent);
-        EXPECT_EQ(written(devices->uinputOutput()), "+29|+42|+47|-47|-42|-29|");
-        EXPECT_EQ(paste(loop, sender, PasteShortcut::shiftInsert), KeySender::Result::sent);
-        EXPECT_EQ(written(devices->uinputOutput()), "+42|+110|-110|-42|");
-        EXPECT_EQ(pauses.take().size(), 5u + 3u);
-        EXPECT_EQ(devices->uinputOpens(), 1);
-
-        const uinput_setup setup = devices->uinputSetup();
-        EXPECT_STREQ(setup.name, platform::lnx::ownKeyboardName);
-        EXPECT_EQ(setup.id.bustype, BUS_VIRTUAL);
+        UinputKeySender sender(h.loop, {}, h.devices, "/dev/uinput", h.pause);
+        EXPECT_EQ(h.paste(sender), Result::sent);
+        const double gap = UinputKeySender::gapSeconds;
+        // The new device settles before its first key.
+        EXPECT_EQ(h.takePauses(), (std::vector<double>{UinputKeySender::settleSeconds, gap, gap, gap}));
+        EXPECT_EQ(written(*h.devices), "+29|+47|-47|-29|");
+        EXPECT_EQ(h.paste(sender, PasteShortcut::controlShiftV), Result::sent);
+        EXPECT_EQ(written(*h.devices), "+29|+42|+47|-47|-42|-29|");
+        EXPECT_EQ(h.paste(sender, PasteShortcut::shiftInsert), Result::sent);
+        EXPECT_EQ(written(*h.devices), "+42|+110|-110|-42|");
     }
-    std::vector<unsigned long> keybits;
-    std::vector<unsigned long> order;
-    for (const auto& request : devices->uinputRequests()) {
-        if (request.request == UI_SET_KEYBIT)
-            keybits.push_back(request.value);
-        else
-            order.push_back(request.request);
+    std::lock_guard lock(h.devices->mutex);
+    EXPECT_EQ(h.devices->uinputOpens, 1);
+    EXPECT_STREQ(h.devices->setup.name, platform::lnx::ownKeyboardName);
+    std::vector<std::string> requests;
+    for (auto [request, value] : h.devices->requests) {
+        requests.push_back(request == UI_SET_EVBIT     ? "ev" + std::to_string(value)
+                           : request == UI_SET_KEYBIT  ? "key" + std::to_string(value)
+                           : request == UI_DEV_SETUP   ? "setup"
+                           : request == UI_DEV_CREATE  ? "create"
+                           : request == UI_DEV_DESTROY ? "destroy"
+                                                       : "?");
     }
-    EXPECT_EQ(keybits, (std::vector<unsigned long>{KEY_LEFTCTRL, KEY_LEFTSHIFT, KEY_V, KEY_INSERT}));
-    EXPECT_EQ(order, (std::vector<unsigned long>{UI_SET_EVBIT, UI_DEV_SETUP, UI_DEV_CREATE, UI_DEV_DESTROY}));
+    EXPECT_EQ(requests,
+              (std::vector<std::string>{"ev1", "key29", "key42", "key47", "key110", "setup", "create", "destroy"}));
 }
 
 TEST(UinputKeySender, WaitsForTheUsersModifiersAndReportsASendThatDidNotHappen) {
-    core::RunLoop loop;
-    auto devices = std::make_shared<fakes::FakeInputDevices>();
-    Pauses pauses;
-    std::atomic<int> held{1};
-    std::atomic<int> looks{0};
-    UinputKeySender sender(
-        loop,
-        [&] {
-            // The user lets go after the third look.
-            if (++looks == 3)
-                held = 0;
-            return held.load();
-        },
-        devices, "/dev/uinput", pauses.hook());
-    EXPECT_EQ(paste(loop, sender, PasteShortcut::controlV), KeySender::Result::sent);
-    EXPECT_EQ(written(devices->uinputOutput()), "+29|+47|-47|-29|");
-    pauses.take();
+    Harness h;
+    std::atomic<int> held{1}, looks{0};
+    auto modifiers = [&] { return ++looks >= 3 ? 0 : held.load(); }; // let go after the third look
+    UinputKeySender sender(h.loop, modifiers, h.devices, "/dev/uinput", h.pause);
+    EXPECT_EQ(h.paste(sender), Result::sent);
+    EXPECT_EQ(written(*h.devices), "+29|+47|-47|-29|");
 
     // Held for good: sent after the bounded wait, and said so.
-    held = 5;
     looks = -1000;
-    EXPECT_EQ(paste(loop, sender, PasteShortcut::controlV), KeySender::Result::sentWithModifier);
-    const auto waited = pauses.take();
+    h.takePauses();
+    EXPECT_EQ(h.paste(sender), Result::sentWithModifier);
+    const auto waited = h.takePauses();
     EXPECT_EQ(std::count(waited.begin(), waited.end(), platform::lnx::modifierPollSeconds),
               static_cast<long>(KeySender::modifierWaitSeconds / platform::lnx::modifierPollSeconds));
 
-    // The device went away (its node closed under us): failed, and the next paste makes a new one.
-    // (A pipe's reader going away raises SIGPIPE, which a real device never does.)
+    // The device stopped taking events (a pipe's reader gone raises SIGPIPE; a device does not):
+    // failed, and the next paste makes a new device.
     held = 0;
     signal(SIGPIPE, SIG_IGN);
-    devices->breakUinput();
-    EXPECT_EQ(paste(loop, sender, PasteShortcut::controlV), KeySender::Result::failed);
-    EXPECT_EQ(paste(loop, sender, PasteShortcut::controlV), KeySender::Result::sent);
-    EXPECT_EQ(devices->uinputOpens(), 2);
+    close(h.devices->uinput[0]);
+    EXPECT_EQ(h.paste(sender), Result::failed);
+    EXPECT_EQ(h.paste(sender), Result::sent);
+    EXPECT_EQ(h.devices->uinputOpens, 2);
 
-    // No access to /dev/uinput at all.
-    auto refused = std::make_shared<fakes::FakeInputDevices>();
-    refused->setUinputError(-EACCES);
-    UinputKeySender denied(loop, {}, refused, "/dev/uinput", pauses.hook());
-    EXPECT_EQ(paste(loop, denied, PasteShortcut::controlV), KeySender::Result::failed);
+    h.devices->uinputError = -EACCES;
+    UinputKeySender refused(h.loop, {}, h.devices, "/dev/uinput", h.pause);
+    EXPECT_EQ(h.paste(refused), Result::failed);
 }
 
-namespace {
-
-bool ownDeviceListed() {
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/sys/class/input", error)) {
-        std::ifstream name(entry.path() / "name");
-        std::string line;
-        if (std::getline(name, line) && line == platform::lnx::ownKeyboardName)
-            return true;
-    }
-    return false;
-}
-
-} // namespace
-
-// Only where /dev/uinput is writable (a developer's machine with the opt-in rule; CI has no uinput).
-// No key is sent: they would land in whatever window has the focus.
+// Only where /dev/uinput is writable (CI has no uinput). No key is sent: it would land in whatever
+// window has the focus; the device is looked for among the kernel's input devices.
 TEST(UinputKeySender, MakesARealVirtualKeyboardForItsLife) {
     platform::lnx::SystemInputDevices system;
     if (platform::lnx::checkUinput(system) != platform::lnx::UinputAccess::writable)
         GTEST_SKIP() << "/dev/uinput is not writable here";
-    ASSERT_FALSE(ownDeviceListed());
+    auto listed = [] {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator("/sys/class/input", error)) {
+            std::string name;
+            if (std::getline(std::ifstream(entry.path() / "name"), name) && name == platform::lnx::ownKeyboardName)
+                return true;
+        }
+        return false;
+    };
     core::RunLoop loop;
     {
         UinputKeySender sender(loop);
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        loop.runUntil([&] { return ownDeviceListed() || std::chrono::steady_clock::now() > limit; }, 0.02);
-        EXPECT_TRUE(ownDeviceListed());
+        loop.runFor(UinputKeySender::settleSeconds * 2);
+        EXPECT_TRUE(listed());
     }
-    EXPECT_FALSE(ownDeviceListed());
+    EXPECT_FALSE(listed());
 }

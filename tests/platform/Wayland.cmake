@@ -9,7 +9,7 @@ ruvex_add_test(test_evdev_keys LABEL unit
 pkg_check_modules(TEST_GIO REQUIRED IMPORTED_TARGET gio-2.0)
 ruvex_add_test(test_portal_keys LABEL system
     SOURCES platform/PortalKeySenderTest.cpp
-    LIBS platform_portal PkgConfig::TEST_GIO)
+    LIBS platform_portal PkgConfig::TEST_GIO GTest::gmock)
 
 # What the first-run window and the tray menu say about keyboard access (Qt offscreen).
 if(NOT RUVEX_CORE_ONLY)

@@ -20,6 +20,7 @@ constexpr const char* portalName = "org.freedesktop.portal.Desktop";
 constexpr const char* portalPath = "/org/freedesktop/portal/desktop";
 constexpr const char* remoteDesktop = "org.freedesktop.portal.RemoteDesktop";
 constexpr int callTimeoutMilliseconds = 5000;
+constexpr int closeTimeoutMilliseconds = 1000;
 constexpr guint32 keyboardDevice = 1;
 constexpr guint32 persistUntilRevoked = 2;
 constexpr const char* tokenLabel = "Ruvex Voice: разрешение вставлять текст";
@@ -131,10 +132,10 @@ public:
     void closeSession() {
         if (session.empty())
             return;
-        g_dbus_connection_call(connection, portalName, session.c_str(), "org.freedesktop.portal.Session", "Close",
-                               nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, callTimeoutMilliseconds, nullptr, nullptr,
-                               nullptr);
-        g_dbus_connection_flush_sync(connection, nullptr, nullptr);
+        // Waited for (briefly), so that the desktop has let the keyboard go before anything else.
+        Variant reply(g_dbus_connection_call_sync(connection, portalName, session.c_str(),
+                                                  "org.freedesktop.portal.Session", "Close", nullptr, nullptr,
+                                                  G_DBUS_CALL_FLAGS_NONE, closeTimeoutMilliseconds, nullptr, nullptr));
         dropSession();
     }
 
