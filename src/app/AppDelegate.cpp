@@ -101,10 +101,13 @@ void AppDelegate::pollTrust() {
         pill->flash("Готово: держите " + std::string(hotkey.key().shortName()) + " и говорите", 3.5);
         return;
     }
-    // The user presses the key and nothing happens: the pill must say why at the moment it starts.
+    // The user presses the key and nothing happens: the pill must say why at the moment it starts,
+    // and say so again when it is mended.
     const auto now = ui::StatusMenu::keyboardProblem(keyboard);
     if (now && now != before)
         pill->flash(*now, 4.0);
+    else if (!now && before)
+        pill->flash("Готово: держите " + std::string(hotkey.key().shortName()) + " и говорите", 3.5);
 }
 
 void AppDelegate::wireOnboarding() {

@@ -102,6 +102,9 @@ public:
             g_dbus_connection_close_sync(connection, nullptr, nullptr);
             g_object_unref(connection);
         }
+        // Ended subscriptions release their data from this context: let them.
+        while (g_main_context_iteration(context, FALSE)) {
+        }
         g_main_context_pop_thread_default(context);
         g_main_context_unref(context);
     }
