@@ -99,6 +99,13 @@ private:
         gchar* printed = g_variant_print(options, FALSE);
         portal->log.push_back(name + " " + printed);
         g_free(printed);
+        const gchar* restore = "";
+        if (g_variant_lookup(options, "restore_token", "&s", &restore) && std::string(restore).rfind("token-", 0)) {
+            g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.InvalidArgs",
+                                                       "Restore token is not a valid UUID string");
+            g_variant_unref(options);
+            return;
+        }
         GVariantDict results;
         g_variant_dict_init(&results, nullptr);
         guint32 code = 0;

@@ -94,11 +94,11 @@ TEST_F(PortalKeySenderTest, AsksOnceKeepsTheRestoreTokenAndSendsEachKeyAfterAGap
 }
 
 TEST_F(PortalKeySenderTest, ARefusedDialogFailsForgetsTheTokenAndTheNextPasteAsksAgain) {
-    secrets->put(PortalKeySender::secretService, PortalKeySender::secretAccount, "revoked");
+    secrets->put(PortalKeySender::secretService, PortalKeySender::secretAccount, "token-0");
     portal->startAnswer = 1;
     auto sender = makeSender();
     EXPECT_EQ(paste(*sender), KeySender::Result::failed);
-    EXPECT_THAT(requests(), ElementsAre(StartsWith("CreateSession"), HasSubstr("'restore_token': <'revoked'>"),
+    EXPECT_THAT(requests(), ElementsAre(StartsWith("CreateSession"), HasSubstr("'restore_token': <'token-0'>"),
                                         StartsWith("Start"), "Close"));
     EXPECT_EQ(token(), std::nullopt);
 
@@ -107,6 +107,15 @@ TEST_F(PortalKeySenderTest, ARefusedDialogFailsForgetsTheTokenAndTheNextPasteAsk
     const auto again = requests();
     EXPECT_THAT(
         again, ElementsAre(StartsWith("CreateSession"), testing::Not(HasSubstr("restore_token")), StartsWith("Start")));
+
+    // A token the portal rejects outright is dropped and the start asked for without it.
+    secrets->put(PortalKeySender::secretService, PortalKeySender::secretAccount, "damaged");
+    sender = makeSender();
+    EXPECT_EQ(paste(*sender), KeySender::Result::sent);
+    EXPECT_THAT(requests(), ElementsAre("Close", StartsWith("CreateSession"), HasSubstr("'damaged'"), "Close",
+                                        StartsWith("CreateSession"), testing::Not(HasSubstr("restore_token")),
+                                        StartsWith("Start")));
+    EXPECT_EQ(token(), "token-2");
 
     // A portal that cannot remember (version 1) is not sent the options it would refuse.
     portal->version = 1;

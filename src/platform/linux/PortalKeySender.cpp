@@ -186,7 +186,8 @@ private:
                                                                                  : 0;
     }
 
-    bool startSession() {
+    /// With `offerToken`, a stored restore token is offered so that the desktop need not ask again.
+    bool startSession(bool offerToken = true) {
         const guint32 portalVersion = version();
         if (portalVersion == 0)
             return false;
@@ -202,9 +203,9 @@ private:
         session = handle;
         watchClosed();
 
-        // Remembering the answer came with version 2; older portals refuse the options outright.
+        // Remembering the answer came with version 2; older portals may refuse the options.
         std::optional<std::string> token;
-        if (portalVersion >= 2 && secrets != nullptr)
+        if (offerToken && portalVersion >= 2 && secrets != nullptr)
             token = secrets->lookup(secretService, secretAccount);
         auto selected = request("SelectDevices", [&](GVariantBuilder& options) {
             g_variant_builder_add(&options, "{sv}", "types", g_variant_new_uint32(keyboardDevice));
@@ -217,6 +218,11 @@ private:
         });
         if (!selected || selected->first != 0) {
             closeSession();
+            // A token the portal rejects (damaged, or from another portal) would fail every start.
+            if (token) {
+                secrets->clear(secretService, secretAccount);
+                return startSession(false);
+            }
             return false;
         }
 
