@@ -81,13 +81,7 @@ AppDelegate::AppDelegate(core::MainQueue& main, platform::Desktop givenDesktop, 
     };
 
     trustTimer.setInterval(1500);
-    QObject::connect(&trustTimer, &QTimer::timeout, [this] {
-        if (!desktop.trust->isTrusted())
-            return;
-        trustTimer.stop();
-        hotkey.start();
-        pill->flash("Готово: держите " + std::string(hotkey.key().shortName()) + " и говорите", 3.5);
-    });
+    QObject::connect(&trustTimer, &QTimer::timeout, [this] { pollTrust(); });
 }
 
 AppDelegate::~AppDelegate() = default;
@@ -97,12 +91,31 @@ void AppDelegate::testLog(const std::string& line) const {
         std::ofstream(testLogFile, std::ios::app) << line << '\n';
 }
 
+void AppDelegate::pollTrust() {
+    const auto before = ui::StatusMenu::keyboardProblem(keyboard);
+    keysHeard = desktop.trust->isTrusted();
+    keyboard = desktop.trust->access();
+    if (keysHeard && !hotkeyStarted) {
+        hotkeyStarted = true;
+        hotkey.start();
+        pill->flash("Готово: держите " + std::string(hotkey.key().shortName()) + " и говорите", 3.5);
+        return;
+    }
+    // The user presses the key and nothing happens: the pill must say why at the moment it starts,
+    // and say so again when it is mended.
+    const auto now = ui::StatusMenu::keyboardProblem(keyboard);
+    if (now && now != before)
+        pill->flash(*now, 4.0);
+    else if (!now && before)
+        pill->flash("Готово: держите " + std::string(hotkey.key().shortName()) + " и говорите", 3.5);
+}
+
 void AppDelegate::wireOnboarding() {
     onboarding.keyTitles = keyTitles();
     onboarding.chosenKey = indexOf(hotkey.key());
     onboarding.status = [this] {
-        return ui::Onboarding::Status{model->state(), controller->engineLoaded(), desktop.trust->isTrusted(),
-                                      std::string(hotkey.key().shortName())};
+        return ui::Onboarding::Status{model->state(), controller->engineLoaded(), keysHeard,
+                                      std::string(hotkey.key().shortName()), keyboard};
     };
     // The check talks to the sound server, which may hang: it runs on its own thread and the
     // window, refreshed every half second, shows the last answer.
@@ -126,6 +139,9 @@ void AppDelegate::wireOnboarding() {
     onboarding.onAskAccessibility = [this] {
         if (!desktop.trust->ask())
             waitForTrust();
+    };
+    onboarding.onCopyCommand = [this](const std::string& command) {
+        desktop.clipboard->writeText(platform::Selection::clipboard, command);
     };
     onboarding.onKeyChange = [this](int index) {
         const TriggerKey key = TriggerKey::allCases.at(static_cast<std::size_t>(index));
@@ -175,14 +191,18 @@ void AppDelegate::launch() {
 
     wireOnboarding();
 
-    if (desktop.trust->isTrusted())
+    keysHeard = desktop.trust->isTrusted();
+    keyboard = desktop.trust->access();
+    if (keysHeard) {
+        hotkeyStarted = true;
         hotkey.start();
-    else
-        waitForTrust();
+    }
+    waitForTrust();
 
     // No desktop asks the user for the microphone before the first recording, so a finished first
-    // run needs nothing more here; an unfinished one shows the first-run window.
-    if (!onboarding.isDone())
+    // run needs nothing more here; an unfinished one shows the first-run window, and so does a key
+    // that cannot be heard, which nothing else would tell.
+    if (!onboarding.isDone() || !keysHeard)
         onboarding.show();
 
     model->onChange = [weak](const speech::ModelState& state) {
@@ -197,6 +217,8 @@ void AppDelegate::launch() {
     } else {
         controller->loadEngine(false);
     }
+    if (auto problem = ui::StatusMenu::keyboardProblem(keyboard))
+        pill->flash(*problem, 4.0);
 }
 
 void AppDelegate::waitForTrust() {
@@ -214,7 +236,8 @@ void AppDelegate::buildMenu(QMenu& menu) {
     state.engineLoaded = controller->engineLoaded();
     state.engineError = controller->engineError();
     state.model = model->state();
-    state.trusted = desktop.trust->isTrusted();
+    state.trusted = keysHeard = desktop.trust->isTrusted();
+    state.access = keyboard = desktop.trust->access();
     state.hasKey = keychain.aiKey().has_value();
     state.preset = text::Preset::saved(settings);
     state.aiCleanup = controller->aiCleanup();

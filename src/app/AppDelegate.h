@@ -39,7 +39,8 @@ public:
 
     /// Everything that happens once at start, in order.
     void launch();
-    /// (Re)starts the 1.5 s poll for the keyboard permission.
+    /// (Re)starts the 1.5 s poll of the keyboard permission, which runs for the whole run: the
+    /// hotkey starts once the key can be heard, and a permission lost later is shown at once.
     void waitForTrust();
     /// Ends the program.
     void quit();
@@ -54,6 +55,9 @@ private:
     void buildMenu(QMenu& menu);
     /// Connects the first-run window's status, microphone and requests.
     void wireOnboarding();
+    /// One look at the keyboard permission: starts the hotkey when it is first granted, and says in
+    /// the pill when the key stops being heard (or the paste stops working).
+    void pollTrust();
     /// Runs the key dialog when no AI key is stored; true when a key exists afterwards.
     bool requireKey();
     /// When RUVEX_VOICE_TEST_LOG names a file, appends `line` to it: end-to-end tests read from there
@@ -77,6 +81,10 @@ private:
     Tray tray;
     std::shared_ptr<DictationController> controller;
     QTimer trustTimer;
+    /// What the last trust poll found; the first-run window and the pill word it. Main thread.
+    bool keysHeard = false;
+    platform::Access keyboard;
+    bool hotkeyStarted = false;
     /// The last microphone check, and whether one runs on `checks`. Main thread.
     ui::Onboarding::Microphone microphone = ui::Onboarding::Microphone::ready;
     bool checkingMicrophone = false;

@@ -19,7 +19,9 @@ std::string helpText() {
            "  RUVEX_VOICE_MODEL_URL       адрес зеркала с файлами модели речи вместо huggingface.co\n"
            "  RUVEX_VOICE_MODEL_DIR       своя папка с моделью речи (tokens.txt, encoder.int8.onnx,\n"
            "                              decoder.onnx, joiner.onnx): берется как есть, без скачивания\n"
-           "                              и без проверки контрольных сумм\n";
+           "                              и без проверки контрольных сумм\n"
+           "  RUVEX_VOICE_INPUT_DEVICE    в сеансе Wayland читать клавишу только с этого устройства\n"
+           "                              (/dev/input/...) или из FIFO с записями input_event\n";
 }
 
 } // namespace app

@@ -12,6 +12,8 @@ struct KeyEvent {
     bool pressed = false;
     /// True when the key is one of the desktop's modifiers (Shift, Control, Alt, Super, AltGr...).
     bool isModifier = false;
+
+    bool operator==(const KeyEvent&) const = default;
 };
 
 /// Reports raw key presses and releases anywhere on the desktop, without grabbing them.

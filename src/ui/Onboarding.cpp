@@ -5,6 +5,7 @@
 #include "ui/Look.h"
 #include "ui/Marks.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
@@ -283,13 +284,7 @@ void Onboarding::refresh() {
     if (mic == Microphone::unavailable && !soundSettings)
         micRow.button->hide();
 
-    Row& keys = rows.at("keys");
-    keys.set(snapshot.trusted, false);
-    keys.detail->setText(snapshot.trusted
-                             ? QStringLiteral("Включен: Ruvex Voice замечает клавишу и вставляет текст.")
-                             : QStringLiteral("Нужен, чтобы заметить нажатие клавиши и вставить текст. Откроются "
-                                              "Системные настройки: включите Ruvex Voice в списке «Универсальный "
-                                              "доступ»."));
+    refreshKeys(snapshot);
 
     // The success line stays while the try area holds what the user dictated or typed.
     if (tryHoldsText()) {
@@ -304,6 +299,55 @@ void Onboarding::refresh() {
         hint->setText(QStringLiteral("Когда все отметки выше будут стоять, зажмите ") + k +
                       QStringLiteral(" и скажите что-нибудь: текст появится здесь."));
     fitHeight();
+}
+
+void Onboarding::refreshKeys(const Status& snapshot) {
+    using platform::KeyAccess;
+    using platform::PasteAccess;
+    keyAccess = snapshot.access;
+    Row& keys = rows.at("keys");
+    const bool pastes = snapshot.access.paste != PasteAccess::unavailable;
+    keys.set(snapshot.trusted && pastes, false);
+    QString detail;
+    QString button;
+    switch (snapshot.trusted ? KeyAccess::ready : snapshot.access.keys) {
+    case KeyAccess::ready:
+        if (!snapshot.trusted) {
+            detail = QStringLiteral("Нужен, чтобы заметить нажатие клавиши и вставить текст. Откроются Системные "
+                                    "настройки: включите Ruvex Voice в списке «Универсальный доступ».");
+            button = QStringLiteral("Открыть настройки");
+        } else if (snapshot.access.paste == PasteAccess::askFirst) {
+            detail = QStringLiteral("Включен: Ruvex Voice замечает клавишу. При первой вставке система спросит, "
+                                    "можно ли вводить текст.");
+        } else if (!pastes) {
+            detail = QStringLiteral("Клавиша слышна, но вставлять текст нечем: он останется в буфере обмена, "
+                                    "вставьте его сами (Ctrl+V).");
+        } else {
+            detail = QStringLiteral("Включен: Ruvex Voice замечает клавишу и вставляет текст.");
+        }
+        break;
+    case KeyAccess::denied:
+        detail = QStringLiteral("Чтобы слышать клавишу, программе нужно читать клавиатуру. Выполните в терминале и "
+                                "войдите в сеанс заново:\n") +
+                 QString::fromStdString(snapshot.access.joinCommand) +
+                 QStringLiteral("\nТак любая ваша программа сможет читать и вводить нажатия клавиш.");
+        button = QStringLiteral("Скопировать команду");
+        break;
+    case KeyAccess::relogin:
+        detail = QStringLiteral("Вы уже в группе input — выйдите из сеанса и войдите снова.");
+        break;
+    case KeyAccess::noDevices:
+        detail = QStringLiteral("Клавиатура не видна системе: программа не услышит клавишу.");
+        break;
+    }
+    keys.detail->setText(detail);
+    // The command must be copyable by hand too.
+    keys.detail->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    if (button.isEmpty()) {
+        keys.button->hide();
+    } else if (keys.button->text() != QStringLiteral("Скопировано") || snapshot.trusted) {
+        keys.button->setText(button);
+    }
 }
 
 void Onboarding::fitHeight() {
@@ -334,6 +378,14 @@ void Onboarding::askMicrophone() {
 }
 
 void Onboarding::askAccessibility() {
+    if (keyAccess.keys == platform::KeyAccess::denied && !keyAccess.joinCommand.empty()) {
+        if (onCopyCommand)
+            onCopyCommand(keyAccess.joinCommand);
+        else
+            QGuiApplication::clipboard()->setText(QString::fromStdString(keyAccess.joinCommand));
+        rows.at("keys").button->setText(QStringLiteral("Скопировано"));
+        return;
+    }
     if (onAskAccessibility)
         onAskAccessibility();
 }

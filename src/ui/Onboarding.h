@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Defaults.h"
+#include "platform/Trust.h"
 #include "speech/Model.h"
 
 #include <QStringList>
@@ -38,6 +39,8 @@ public:
         bool trusted = false;
         /// The trigger key as named inside sentences ("правый Alt").
         std::string keyName = "правый Alt";
+        /// Why the key cannot be heard or the text not pasted, where the desktop needs a permission.
+        platform::Access access;
     };
 
     /// Whether recording can work: ready; never asked (desktops that ask the user first); or unavailable
@@ -66,6 +69,9 @@ public:
     std::function<Microphone()> microphone = [] { return Microphone::unavailable; };
     std::function<void()> onRetryDownload;
     std::function<void()> onAskAccessibility;
+    /// The keyboard row's "Скопировать команду": puts the command that grants keyboard access on the
+    /// clipboard. Unset: Qt's clipboard.
+    std::function<void(const std::string& command)> onCopyCommand;
     /// The microphone row's "Разрешить", on desktops that ask the user for access.
     std::function<void()> onAskMicrophone;
     /// The trigger keys the chooser offers, by title, and the index of the chosen one; set before the
@@ -115,6 +121,10 @@ private:
     void windowWillClose();
     void textDidChange();
     bool tryHoldsText() const;
+    void refreshKeys(const Status& snapshot);
+
+    /// The keyboard access of the last refresh, for the keyboard row's button.
+    platform::Access keyAccess;
 
     core::Defaults& settings;
     std::unique_ptr<OnboardingFrame> frame;

@@ -113,7 +113,14 @@ void StatusMenu::build(QMenu& menu, const MenuState& state, const MenuActions& a
     menu.clear();
     menu.setToolTipsVisible(true);
 
-    addNote(menu, QStringLiteral("Держите ") + qt(state.keyShort) + QStringLiteral(" и говорите"));
+    // Nobody hears the key when the program cannot read the keyboard: the menu says so first.
+    const auto problem = keyboardProblem(state.access);
+    if (state.access.keys != platform::KeyAccess::ready && problem)
+        addNote(menu, qt(*problem));
+    else
+        addNote(menu, QStringLiteral("Держите ") + qt(state.keyShort) + QStringLiteral(" и говорите"));
+    if (state.access.keys == platform::KeyAccess::ready && problem)
+        addNote(menu, qt(*problem));
     if (!state.engineLoaded)
         addModelStatus(menu, state, actions);
     if (!state.trusted)
@@ -138,6 +145,22 @@ void StatusMenu::build(QMenu& menu, const MenuState& state, const MenuActions& a
     addItem(menu, QStringLiteral("Настройка…"), actions.openOnboarding);
     menu.addSeparator();
     addItem(menu, QStringLiteral("Выйти"), actions.quit)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+}
+
+std::optional<std::string> StatusMenu::keyboardProblem(const platform::Access& access) {
+    switch (access.keys) {
+    case platform::KeyAccess::denied:
+        return "Клавиша не слышна: нет доступа к клавиатуре";
+    case platform::KeyAccess::relogin:
+        return "Клавиша не слышна: войдите в сеанс заново";
+    case platform::KeyAccess::noDevices:
+        return "Клавиша не слышна: клавиатура не видна системе";
+    case platform::KeyAccess::ready:
+        break;
+    }
+    if (access.paste == platform::PasteAccess::unavailable)
+        return "Вставлять нечем: текст останется в буфере обмена";
+    return std::nullopt;
 }
 
 QString StatusMenu::recentTitle(const std::string& entry) {

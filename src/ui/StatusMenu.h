@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Trust.h"
 #include "speech/Model.h"
 #include "text/Presets.h"
 
@@ -26,6 +27,8 @@ public:
         std::optional<std::string> engineError;
         speech::ModelState model;
         bool trusted = true;
+        /// Why the trigger key or the paste may not work, in the desktop's terms.
+        platform::Access access;
         bool hasKey = false;
         text::Preset preset;
         bool aiCleanup = true;
@@ -46,6 +49,10 @@ public:
 
     /// Empties `menu` (and drops the submenus of the last build) and fills it with every item in order.
     static void build(QMenu& menu, const MenuState& state, const MenuActions& actions);
+
+    /// One line saying why dictation cannot work as it should: the trigger key cannot be heard, or
+    /// nothing can paste. None when all is well. Shown as the menu's header and in the pill.
+    static std::optional<std::string> keyboardProblem(const platform::Access& access);
 
     /// A history entry as a menu title: every run of line breaks folded into one space, empty lines
     /// dropped, and cut to 60 user-perceived characters followed by "…".

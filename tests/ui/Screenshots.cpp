@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
     ui::Onboarding onboarding(settings);
     onboarding.keyTitles = {"Правый Alt", "Правый Super"};
     onboarding.status = [] {
-        return ui::Onboarding::Status{speech::ModelState::downloading(0.42), false, true, "правый Alt"};
+        return ui::Onboarding::Status{speech::ModelState::downloading(0.42), false, true, "правый Alt", {}};
     };
     onboarding.microphone = [] { return ui::Onboarding::Microphone::ready; };
     onboarding.show();

@@ -348,6 +348,33 @@ TEST_F(OnboardingTest, TheHintKeyChoiceTryAreaAndFinish) {
     EXPECT_FALSE(window.window()->isVisible());
 }
 
+TEST_F(OnboardingTest, TheKeyboardRowAndTheTrayHeaderSayWhyTheKeyIsNotHeard) {
+    snapshot.access =
+        platform::Access{platform::KeyAccess::denied, platform::PasteAccess::ready, "sudo usermod -aG input anna"};
+    std::vector<std::string> copied;
+    window.onCopyCommand = [&](const std::string& command) { copied.push_back(command); };
+    window.show();
+    EXPECT_NE(detail("keys").find("\nsudo usermod -aG input anna\n"), std::string::npos) << detail("keys");
+    ASSERT_EQ(window.row("keys").button->text(), "Скопировать команду");
+    window.row("keys").button->click();
+    EXPECT_EQ(copied, std::vector<std::string>{"sudo usermod -aG input anna"});
+    // Heard, but nothing can paste: not done, and no button that could not help.
+    snapshot.trusted = true;
+    snapshot.access = platform::Access{platform::KeyAccess::ready, platform::PasteAccess::unavailable, ""};
+    window.refresh();
+    EXPECT_EQ(symbol("keys"), "circle");
+    EXPECT_FALSE(buttonShown("keys"));
+
+    QMenu menu;
+    ui::StatusMenu::MenuState state;
+    state.keyShort = "правый Alt";
+    state.engineLoaded = true;
+    state.trusted = false;
+    state.access = platform::Access{platform::KeyAccess::relogin, platform::PasteAccess::ready, ""};
+    ui::StatusMenu::build(menu, state, {});
+    EXPECT_EQ(titles(menu).front(), "Клавиша не слышна: войдите в сеанс заново (off)");
+}
+
 TEST(KeyDialog, SavesTheTrimmedKeyTakesTheSiblingOneAndCancelKeepsTheOld) {
     testsupport::IsolatedHome home;
     auto store = std::make_shared<fakes::MemorySecretStore>();
