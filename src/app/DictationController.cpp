@@ -1,6 +1,6 @@
 #include "app/DictationController.h"
 
-#include "text/Unicode.h"
+#include "core/Unicode.h"
 
 #include <cmath>
 #include <exception>
@@ -139,7 +139,7 @@ void DictationController::result(std::int64_t number, const text::Preset& taken,
         return;
     }
     if (taken.english) {
-        const std::size_t count = text::unicode::length(text);
+        const std::size_t count = core::unicode::length(text);
         if (count > 280)
             seams.overlay.flash("Пост длиннее 280 знаков: " + std::to_string(count), 3.0);
     }

@@ -1,9 +1,9 @@
 #include "speech/Engine.h"
 
 #include "core/AtomicFile.h"
+#include "core/Unicode.h"
 #include "speech/ModelFiles.h"
 #include "speech/SherpaOnnx.h"
-#include "text/Unicode.h"
 
 #include <unistd.h>
 
@@ -200,7 +200,7 @@ std::string Engine::transcribe(const std::vector<float>& samples) {
     const SherpaOnnxOfflineRecognizerResult* result = SherpaOnnxGetOfflineStreamResult(stream);
     std::string text;
     if (result != nullptr && result->text != nullptr) {
-        text = text::unicode::trimmed(result->text);
+        text = core::unicode::trimmed(result->text);
     }
     SherpaOnnxDestroyOfflineRecognizerResult(result);
     SherpaOnnxDestroyOfflineStream(stream);

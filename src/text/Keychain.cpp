@@ -1,7 +1,7 @@
 #include "text/Keychain.h"
 
 #include "core/Paths.h"
-#include "text/Unicode.h"
+#include "core/Unicode.h"
 
 #include <fstream>
 #include <map>
@@ -47,7 +47,7 @@ void Keychain::setAiKey(const std::optional<std::string>& newKey) {
     if (!newKey) {
         return;
     }
-    std::string value = unicode::trimmed(*newKey);
+    std::string value = core::unicode::trimmed(*newKey);
     if (value.empty() || !store || !store->store(service, account, label, value)) {
         return;
     }
@@ -75,7 +75,7 @@ std::optional<std::string> Keychain::ruvexKey() {
 }
 
 std::optional<std::string> Keychain::ruvexKey(const std::string& contents) {
-    if (!unicode::isValidUtf8(contents)) {
+    if (!core::unicode::isValidUtf8(contents)) {
         return std::nullopt;
     }
     std::map<std::string, std::string> values;
@@ -99,8 +99,8 @@ std::optional<std::string> Keychain::ruvexKey(const std::string& contents) {
         if (equals == std::string_view::npos || equals + 1 == line.size()) {
             continue;
         }
-        std::string name = unicode::trimmedSpacesAndTabs(line.substr(nameStart, equals - nameStart));
-        std::string value = unicode::trimmedSpacesAndTabs(line.substr(equals + 1));
+        std::string name = core::unicode::trimmedSpacesAndTabs(line.substr(nameStart, equals - nameStart));
+        std::string value = core::unicode::trimmedSpacesAndTabs(line.substr(equals + 1));
         auto first = value.find_first_not_of("\"'");
         value =
             first == std::string::npos ? std::string() : value.substr(first, value.find_last_not_of("\"'") - first + 1);

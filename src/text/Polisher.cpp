@@ -1,8 +1,8 @@
 #include "text/Polisher.h"
 
+#include "core/Unicode.h"
 #include "text/Keychain.h"
 #include "text/Transcript.h"
-#include "text/Unicode.h"
 
 #include <curl/curl.h>
 #include <nlohmann/json.hpp>
@@ -255,13 +255,13 @@ void Polisher::polish(const std::string& text, const Preset& preset, bool useAI,
 
     if (useAI && Transcript::needsAI(local)) {
         if (auto key = keychain.aiKey()) {
-            auto length = static_cast<double>(unicode::length(local));
+            auto length = static_cast<double>(core::unicode::length(local));
             ask(correctionPrompt(), local, *key, 0.0, aiTimeout,
                 [deliver, vocabulary, local, length,
                  completion = std::move(completion)](std::optional<std::string> answer) mutable {
                     std::string result = local;
                     if (answer) {
-                        auto answered = static_cast<double>(unicode::length(*answer));
+                        auto answered = static_cast<double>(core::unicode::length(*answer));
                         if (answered >= length * 0.4 && answered <= length * 1.15) {
                             result = vocabulary.apply(*answer);
                         }
@@ -278,7 +278,7 @@ void Polisher::rewrite(const std::string& text, const Preset& preset, const std:
                        const std::string& key, Answer completion) {
     double temperature = preset.style == Style::natural || preset.style == Style::asSpoken ? 0.3 : 1.0;
     std::string user = "<dictation>\n" + text + "\n</dictation>";
-    std::size_t limit = 3 * unicode::length(text) + 200;
+    std::size_t limit = 3 * core::unicode::length(text) + 200;
     ask(prompt(preset, terms), user, key, temperature, rewriteTimeout,
         [limit, completion = std::move(completion)](std::optional<std::string> answer) {
             if (!answer) {
@@ -286,7 +286,7 @@ void Polisher::rewrite(const std::string& text, const Preset& preset, const std:
                 return;
             }
             std::string result = unquoted(withoutAll(withoutAll(*answer, "<dictation>"), "</dictation>"));
-            if (result.empty() || unicode::length(result) > limit) {
+            if (result.empty() || core::unicode::length(result) > limit) {
                 completion(std::nullopt);
                 return;
             }
@@ -304,15 +304,15 @@ const std::string& Polisher::correctionPrompt() {
 }
 
 std::string Polisher::unquoted(std::string_view text) {
-    std::string result = unicode::trimmed(text);
+    std::string result = core::unicode::trimmed(text);
     for (;;) {
-        auto first = unicode::firstCharacter(result);
-        auto last = unicode::lastCharacter(result);
+        auto first = core::unicode::firstCharacter(result);
+        auto last = core::unicode::lastCharacter(result);
         if (first.size() + last.size() > result.size() || !isQuotePair(first, last)) {
             return result;
         }
-        result =
-            unicode::trimmed(std::string_view(result).substr(first.size(), result.size() - first.size() - last.size()));
+        result = core::unicode::trimmed(
+            std::string_view(result).substr(first.size(), result.size() - first.size() - last.size()));
     }
 }
 

@@ -1,6 +1,7 @@
 #include "text/Transcript.h"
 
-#include <unicode/brkiter.h>
+#include "core/Unicode.h"
+
 #include <unicode/locid.h>
 #include <unicode/regex.h>
 #include <unicode/uchar.h>
@@ -150,35 +151,6 @@ UnicodeString trimHorizontal(const UnicodeString& text) {
     return UnicodeString(text, start, end - start);
 }
 
-// Made once and cloned per call: cloning is cheap and, unlike creation, does not go through
-// ICU's service cache on every call.
-const icu::BreakIterator& characterBreaks() {
-    static const auto prototype = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::BreakIterator> breaks(icu::BreakIterator::createCharacterInstance(caseLocale(), status));
-        if (U_FAILURE(status) || !breaks) {
-            std::abort();
-        }
-        return breaks;
-    }();
-    return *prototype;
-}
-
-/// The text cut into user-perceived characters (extended grapheme clusters).
-std::vector<UnicodeString> characters(const UnicodeString& text) {
-    std::unique_ptr<icu::BreakIterator> breaks(characterBreaks().clone());
-    if (!breaks) {
-        std::abort(); // only on memory exhaustion
-    }
-    breaks->setText(text);
-    std::vector<UnicodeString> result;
-    int32_t start = breaks->first();
-    for (int32_t end = breaks->next(); end != icu::BreakIterator::DONE; start = end, end = breaks->next()) {
-        result.emplace_back(text, start, end - start);
-    }
-    return result;
-}
-
 bool isUpperCase(const UnicodeString& character) {
     if (character.countChar32() == 1) {
         return u_hasBinaryProperty(character.char32At(0), UCHAR_UPPERCASE);
@@ -195,7 +167,7 @@ std::string toUTF8(const UnicodeString& text) {
 /// A piece that begins a sentence is lowered where the cut left a stray capital, but an acronym
 /// ("СРО") or a one-letter piece stays as it is.
 UnicodeString lowerStrayCapital(const UnicodeString& piece) {
-    auto chars = characters(piece);
+    auto chars = core::unicode::characters(piece);
     if (chars.size() < 2 || !isUpperCase(chars[0]) || isUpperCase(chars[1])) {
         return piece;
     }
@@ -217,7 +189,7 @@ bool startsWithJoiningConjunction(const UnicodeString& piece) {
 UnicodeString capitaliseSentenceStarts(const UnicodeString& text) {
     UnicodeString result;
     bool capitaliseNext = true;
-    for (const auto& character : characters(text)) {
+    for (const auto& character : core::unicode::characters(text)) {
         UChar32 first = character.char32At(0);
         if (capitaliseNext && u_hasBinaryProperty(first, UCHAR_ALPHABETIC)) {
             result.append(upper(character));

@@ -1,6 +1,6 @@
 #include "text/Vocabulary.h"
 
-#include "text/Unicode.h"
+#include "core/Unicode.h"
 
 #include "core/AtomicFile.h"
 #include "core/Paths.h"
@@ -92,7 +92,7 @@ std::optional<std::string> readUTF8(const std::filesystem::path& file) {
         return std::nullopt;
     }
     std::string contents = buffer.str();
-    if (!unicode::isValidUtf8(contents)) {
+    if (!core::unicode::isValidUtf8(contents)) {
         return std::nullopt;
     }
     return contents;

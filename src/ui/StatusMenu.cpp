@@ -1,10 +1,11 @@
 #include "ui/StatusMenu.h"
 
+#include "core/Unicode.h"
+
 #include <QAction>
 #include <QKeySequence>
 #include <QMenu>
 #include <QStringList>
-#include <QTextBoundaryFinder>
 
 #include <cmath>
 
@@ -177,19 +178,12 @@ QString StatusMenu::recentTitle(const std::string& entry) {
     }
     if (!line.isEmpty())
         lines << line;
-    const QString folded = lines.join(u' ');
-
-    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, folded);
-    int count = 0;
-    while (graphemes.toNextBoundary() >= 0) {
-        if (++count == 60) {
-            const qsizetype cut = graphemes.position();
-            if (cut < folded.size())
-                return folded.left(cut) + QStringLiteral("…");
-            break;
-        }
-    }
-    return folded;
+    const std::string folded = lines.join(u' ').toStdString();
+    const auto characters = core::unicode::characters(folded);
+    if (characters.size() <= 60)
+        return qt(folded);
+    const auto cut = static_cast<std::size_t>(characters[60].data() - folded.data());
+    return qt(folded.substr(0, cut)) + QStringLiteral("…");
 }
 
 } // namespace ui

@@ -12,7 +12,6 @@
 #include <string>
 
 using platform::lnx::Autostart;
-using platform::lnx::lastCharacter;
 
 namespace {
 
@@ -97,22 +96,6 @@ TEST_F(AutostartTest, ReadsTheEntryTheDesktopWouldUse) {
     EXPECT_EQ(validate(user).rfind("failed", 0), std::string::npos);
     Autostart::setEnabled(true);
     EXPECT_TRUE(Autostart::isEnabled());
-}
-
-TEST(LastCharacter, IsTheLastWholeUserPerceivedCharacter) {
-    EXPECT_EQ(lastCharacter(""), "");
-    EXPECT_EQ(lastCharacter("a"), "a");
-    EXPECT_EQ(lastCharacter("ab"), "b");
-    EXPECT_EQ(lastCharacter("сл"), "л");
-    EXPECT_EQ(lastCharacter("a😀"), "😀");
-    EXPECT_EQ(lastCharacter("😀😀"), "😀");
-    // A character of several code points stays whole: a combining accent, a skin tone, a flag.
-    EXPECT_EQ(lastCharacter("xe\u0301"), "e\u0301");
-    EXPECT_EQ(lastCharacter("👍🏽"), "👍🏽");
-    EXPECT_EQ(lastCharacter("🇷🇺"), "🇷🇺");
-    EXPECT_EQ(lastCharacter("a\r\n"), "\r\n");
-    // What an application sends for half of a surrogate pair does not hide the character after it.
-    EXPECT_EQ(lastCharacter("\uFFFDb"), "b");
 }
 
 TEST(AtspiCaretProbe, WithoutASessionBusGivesNoAnswerAndDoesNotHang) {

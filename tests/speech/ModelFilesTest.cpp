@@ -1,9 +1,9 @@
 #include "speech/ModelFiles.h"
 
 #include "Tones.h"
+#include "core/Unicode.h"
 #include "speech/Engine.h"
 #include "support/TempDir.h"
-#include "text/Unicode.h"
 
 #include <gtest/gtest.h>
 
@@ -119,11 +119,11 @@ TEST(ModelFiles, KeepsOnlyTermsTheTokensCanSpell) {
 }
 
 TEST(Engine, TrimsWhiteSpaceAndLineBreaksIncludingUnicodeOnes) {
-    EXPECT_EQ(text::unicode::trimmed(" \t\n\xC2\xA0привет мир\xE2\x80\x83\r\n"), "привет мир");
-    EXPECT_EQ(text::unicode::trimmed("да "), "да");
-    EXPECT_EQ(text::unicode::trimmed(" \n\xE2\x80\xA8"), "");
-    EXPECT_EQ(text::unicode::trimmed(""), "");
-    EXPECT_EQ(text::unicode::trimmed("a\xC2"), "a\xC2") << "a broken last byte is kept";
+    EXPECT_EQ(core::unicode::trimmed(" \t\n\xC2\xA0привет мир\xE2\x80\x83\r\n"), "привет мир");
+    EXPECT_EQ(core::unicode::trimmed("да "), "да");
+    EXPECT_EQ(core::unicode::trimmed(" \n\xE2\x80\xA8"), "");
+    EXPECT_EQ(core::unicode::trimmed(""), "");
+    EXPECT_EQ(core::unicode::trimmed("a\xC2"), "a\xC2") << "a broken last byte is kept";
 }
 
 } // namespace

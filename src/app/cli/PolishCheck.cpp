@@ -1,6 +1,6 @@
 #include "app/cli/PolishCheck.h"
 
-#include "text/Unicode.h"
+#include "core/Unicode.h"
 #include "text/Vocabulary.h"
 
 #include <charconv>
@@ -52,7 +52,7 @@ void PolishCheck::run(core::RunLoop& loop, text::Keychain& keychain, text::Polis
         if (!line.empty() && line.back() == '\r') {
             line.pop_back(); // a CR LF ending is one terminator
         }
-        std::string sentence = text::unicode::trimmedSpacesAndTabs(line);
+        std::string sentence = core::unicode::trimmedSpacesAndTabs(line);
         if (sentence.empty()) {
             continue;
         }

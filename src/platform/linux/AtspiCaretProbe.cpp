@@ -1,8 +1,8 @@
 #include "platform/linux/AtspiCaretProbe.h"
 
+#include "core/Unicode.h"
+
 #include <atspi/atspi.h>
-#include <unicode/ubrk.h>
-#include <unicode/utext.h>
 
 #include <unistd.h>
 
@@ -156,7 +156,7 @@ std::optional<std::string> characterBefore(AtspiAccessible* focused) {
     if (error.failed() || before == nullptr || *before == '\0') {
         return std::nullopt;
     }
-    return lastCharacter(before);
+    return std::string(core::unicode::lastCharacter(before));
 }
 
 } // namespace
@@ -207,31 +207,6 @@ std::optional<std::string> AtspiCaretProbe::characterBeforeCaret() {
         }
     }
     return std::nullopt;
-}
-
-std::string lastCharacter(std::string_view text) {
-    // No answer from ICU leaves the result empty, which reads as "nothing before": no space.
-    if (text.empty()) {
-        return {};
-    }
-    UErrorCode status = U_ZERO_ERROR;
-    UText* utext = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
-    UBreakIterator* breaks = ubrk_open(UBRK_CHARACTER, "", nullptr, 0, &status);
-    std::string last;
-    if (U_SUCCESS(status)) {
-        ubrk_setUText(breaks, utext, &status);
-    }
-    if (U_SUCCESS(status)) {
-        // Offsets of a UTF-8 UText are byte offsets into `text`.
-        int32_t end = ubrk_last(breaks);
-        int32_t start = ubrk_previous(breaks);
-        if (start != UBRK_DONE && end >= start) {
-            last = std::string(text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start)));
-        }
-    }
-    ubrk_close(breaks);
-    utext_close(utext);
-    return last;
 }
 
 } // namespace platform::lnx

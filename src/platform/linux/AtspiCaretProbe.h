@@ -30,8 +30,4 @@ private:
     std::function<std::optional<int>()> activeProcess;
 };
 
-/// The last user-perceived character (extended grapheme cluster) of UTF-8 `text`; empty for an empty
-/// text.
-std::string lastCharacter(std::string_view text);
-
 } // namespace platform::lnx

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <unicode/unistr.h>
+
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
-/// Small Unicode helpers on UTF-8 text, callable from any thread.
-namespace text::unicode {
+/// Small Unicode helpers on UTF-8 text (and ICU strings), callable from any thread. User-perceived
+/// characters are ICU's extended grapheme clusters everywhere in the program.
+namespace core::unicode {
 
 /// True for white space and line breaks: the space separators, the line and paragraph
 /// separators, tab, line feed, vertical tab, form feed, carriage return and U+0085.
@@ -24,7 +28,11 @@ std::size_t length(std::string_view text);
 std::string_view firstCharacter(std::string_view text);
 std::string_view lastCharacter(std::string_view text);
 
+/// `text` cut into user-perceived characters, in order.
+std::vector<std::string_view> characters(std::string_view text);
+std::vector<icu::UnicodeString> characters(const icu::UnicodeString& text);
+
 /// True when `bytes` is well-formed UTF-8.
 bool isValidUtf8(std::string_view bytes);
 
-} // namespace text::unicode
+} // namespace core::unicode

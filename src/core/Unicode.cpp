@@ -1,4 +1,4 @@
-#include "text/Unicode.h"
+#include "core/Unicode.h"
 
 #include <unicode/brkiter.h>
 #include <unicode/uchar.h>
@@ -7,7 +7,7 @@
 
 #include <memory>
 
-namespace text::unicode {
+namespace core::unicode {
 
 namespace {
 
@@ -80,17 +80,29 @@ std::string trimmedSpacesAndTabs(std::string_view text) {
 
 namespace {
 
+/// A fresh character break iterator. One is made once and cloned per call: cloning is cheap and,
+/// unlike creation, does not go through ICU's service cache every time.
+std::unique_ptr<icu::BreakIterator> characterBreaks() {
+    static const auto prototype = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::BreakIterator> breaks(
+            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        return U_SUCCESS(status) ? std::move(breaks) : nullptr;
+    }();
+    return prototype ? std::unique_ptr<icu::BreakIterator>(prototype->clone()) : nullptr;
+}
+
 /// A character break iterator over UTF-8 text in place: its boundaries are byte offsets.
 class Characters {
 public:
     explicit Characters(std::string_view text) {
         UErrorCode status = U_ZERO_ERROR;
         utext = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
-        iterator.reset(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-        if (U_SUCCESS(status)) {
+        iterator = characterBreaks();
+        if (U_SUCCESS(status) && iterator) {
             iterator->setText(utext, status);
         }
-        ok = U_SUCCESS(status);
+        ok = U_SUCCESS(status) && iterator;
     }
     ~Characters() { utext_close(utext); }
     Characters(const Characters&) = delete;
@@ -158,6 +170,41 @@ std::string_view lastCharacter(std::string_view text) {
     return text.substr(at);
 }
 
+std::vector<std::string_view> characters(std::string_view text) {
+    std::vector<std::string_view> result;
+    Characters breaks(text);
+    if (!breaks.valid()) {
+        for (std::size_t at = 0, end = 0; at < text.size(); at = end) {
+            char32_t c = 0;
+            end = at;
+            if (!next(text, end, c))
+                end = at + 1;
+            result.push_back(text.substr(at, end - at));
+        }
+        return result;
+    }
+    auto& iterator = breaks.breaks();
+    int32_t start = iterator.first();
+    for (int32_t end = iterator.next(); end != icu::BreakIterator::DONE; start = end, end = iterator.next())
+        result.push_back(text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start)));
+    return result;
+}
+
+std::vector<icu::UnicodeString> characters(const icu::UnicodeString& text) {
+    std::vector<icu::UnicodeString> result;
+    auto breaks = characterBreaks();
+    if (!breaks) {
+        for (int32_t at = 0; at < text.length(); at = text.moveIndex32(at, 1))
+            result.emplace_back(text, at, text.moveIndex32(at, 1) - at);
+        return result;
+    }
+    breaks->setText(text);
+    int32_t start = breaks->first();
+    for (int32_t end = breaks->next(); end != icu::BreakIterator::DONE; start = end, end = breaks->next())
+        result.emplace_back(text, start, end - start);
+    return result;
+}
+
 bool isValidUtf8(std::string_view bytes) {
     std::size_t offset = 0;
     char32_t c = 0;
@@ -169,4 +216,4 @@ bool isValidUtf8(std::string_view bytes) {
     return true;
 }
 
-} // namespace text::unicode
+} // namespace core::unicode
