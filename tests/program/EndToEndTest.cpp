@@ -2,6 +2,9 @@
 // tone model's alphabet) through the virtual microphone, text into real Qt, GTK and terminal windows.
 // Each test is one scenario as a user meets it.
 #include "Tones.h"
+#include "platform/linux/AtspiCaretProbe.h"
+#include "platform/linux/ToolkitAccessibility.h"
+#include "platform/x11/X11FocusedWindow.h"
 #include "support/Desktop.h"
 #include "support/LoopbackServer.h"
 
@@ -158,7 +161,10 @@ TEST_F(EndToEnd, SpeechArrivesInAQtFieldAfterItsWordAndEveryClipboardFormatComes
     ASSERT_EQ(before.at("image/png").substr(0, 4), "\x89PNG");
     TrayProgram tray(tones::modelDirectory());
     ASSERT_TRUE(tray.waitForLine("engine loaded"));
-    TextTarget target;
+    // The program turns on the desktop's accessibility switch, without which a Qt field started
+    // afterwards would not tell the character before its caret (and so the leading space).
+    ASSERT_TRUE(pumpUntil([] { return platform::lnx::ToolkitAccessibility::enabled() == true; }));
+    TextTarget target(false, false);
     target.setText("Слово");
 
     ASSERT_TRUE(tray.dictate(twoPieces(dir)));
@@ -289,6 +295,38 @@ TEST_F(EndToEnd, WithTheKeyInTheKeyringAStyleIsRewrittenByTheService) {
     testsupport::run({"secret-tool", "clear", "service", "app.ruvex.voice", "account", "deepseek"});
     ASSERT_EQ(service.chatRequests().size(), 1u);
     EXPECT_EQ(service.chatRequests()[0].authorization, "Bearer sk-e2e");
+}
+
+// The character before the caret, read through the accessibility bus as the paste reads it: Qt counts
+// UTF-16 units and GTK code points, a selection's start decides, a stopped program answers nothing.
+TEST_F(EndToEnd, TheCaretProbeReadsQtAndGtkFieldsAtTheirOwnOffsets) {
+    platform::x11::X11FocusedWindow focus;
+    platform::lnx::AtspiCaretProbe caret([&]() -> std::optional<int> {
+        auto window = focus.identify();
+        return window ? window->processId : std::nullopt;
+    });
+    auto answers = [&](const std::optional<std::string>& before) {
+        return pumpUntil([&] { return caret.characterBeforeCaret() == before; });
+    };
+    TextTarget qt(true);
+    const std::tuple<std::string, int, int, std::string> cases[] = {
+        {"", 0, 0, ""},    {"слово", 5, 0, "о"}, {"один два", 5, 3, " "},
+        {"a😀", 3, 0, "😀"}, {"😀b", 2, 0, "😀"},    {"строка\n", 7, 0, "\n"},
+    };
+    for (const auto& [text, start, length, before] : cases) {
+        qt.setText(text);
+        qt.select(start, length);
+        EXPECT_TRUE(answers(before)) << text;
+    }
+    kill(qt.process().pid(), SIGSTOP);
+    auto stopped = caret.characterBeforeCaret();
+    kill(qt.process().pid(), SIGCONT);
+    EXPECT_EQ(stopped, std::nullopt);
+
+    testsupport::Process zenity({"zenity", "--entry", "--text=Поле", "--entry-text=😀b"});
+    ASSERT_TRUE(desktop::waitForFocus("zenity"));
+    runTool({"xdotool", "key", "End", "Left"});
+    EXPECT_TRUE(answers("😀")) << "GTK counts code points";
 }
 
 TEST_F(EndToEnd, ADamagedModelLeavesTheProgramRunningSaysSoAndASecondCopyStepsAside) {

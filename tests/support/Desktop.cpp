@@ -78,10 +78,11 @@ void key(int keycode, bool down) {
     runTool({"xdotool", down ? "keydown" : "keyup", std::to_string(keycode)});
 }
 
-TextTarget::TextTarget(bool multiline)
+TextTarget::TextTarget(bool multiline, bool accessible)
     : program(multiline ? std::vector<std::string>{RUVEX_FIXTURE_DIR "/fixture_text_target", "--multiline"}
                         : std::vector<std::string>{RUVEX_FIXTURE_DIR "/fixture_text_target"},
-              {{"QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1", "QT_QPA_PLATFORM=xcb"}}) {
+              {{accessible ? "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1" : "QT_LINUX_ACCESSIBILITY_ALWAYS_ON",
+                "QT_QPA_PLATFORM=xcb"}}) {
     program.waitForLine([](const std::string& line) { return line == "focused"; }, 10, pump);
 }
 

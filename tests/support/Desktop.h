@@ -44,8 +44,9 @@ void key(int keycode, bool down);
 /// The Qt text field of the fixtures: reports "<caret>\t<text>" on every change; commands set it up.
 class TextTarget {
 public:
-    /// Starts the field and waits until it has the keyboard focus.
-    explicit TextTarget(bool multiline = false);
+    /// Starts the field and waits until it has the keyboard focus. Unless `accessible`, it exposes its
+    /// text on the accessibility bus only when the desktop's switch is on as it starts, as Qt programs do.
+    explicit TextTarget(bool multiline = false, bool accessible = true);
     /// Replaces the text (caret at its end); waits until done.
     void setText(const std::string& text);
     void select(int start, int length);
