@@ -1,0 +1,24 @@
+# The native Wayland backend against real compositors, inside scripts/wayland-rig.sh (label wayland):
+# the clipboard, the paste keys and the focused window without Qt (so also under ThreadSanitizer),
+# the layer-shell pill, and the program itself.
+add_library(waylanddesktop STATIC ${CMAKE_CURRENT_SOURCE_DIR}/support/WaylandDesktop.cpp)
+target_include_directories(waylanddesktop PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/src)
+target_compile_definitions(waylanddesktop PUBLIC RUVEX_FIXTURE_DIR="${CMAKE_BINARY_DIR}/tests/fixtures")
+
+ruvex_add_test(test_wayland_desktop LABEL wayland TIMEOUT 300
+    SOURCES platform/WaylandClipboardTest.cpp platform/WaylandKeysTest.cpp platform/WaylandFocusTest.cpp
+    LIBS waylanddesktop platform_wayland platform_linux output core)
+
+if(NOT RUVEX_CORE_ONLY)
+    # The Qt programs the tests type into and copy from (the sanitizer builds use the debug build's).
+    if(NOT TARGET fixture_text_target)
+        find_package(Qt6 REQUIRED COMPONENTS Gui Widgets)
+        add_executable(fixture_text_target ${CMAKE_CURRENT_SOURCE_DIR}/fixtures/TextTarget.cpp)
+        target_link_libraries(fixture_text_target PRIVATE Qt6::Widgets)
+        add_executable(fixture_clipboard_owner ${CMAKE_CURRENT_SOURCE_DIR}/fixtures/ClipboardOwner.cpp)
+        target_link_libraries(fixture_clipboard_owner PRIVATE Qt6::Gui)
+        set_target_properties(fixture_text_target fixture_clipboard_owner
+            PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/fixtures)
+    endif()
+    add_dependencies(test_wayland_desktop fixture_text_target fixture_clipboard_owner)
+endif()
