@@ -22,3 +22,9 @@ if(NOT RUVEX_CORE_ONLY)
     endif()
     add_dependencies(test_wayland_desktop fixture_text_target fixture_clipboard_owner)
 endif()
+
+if(NOT RUVEX_CORE_ONLY)
+    ruvex_add_test(test_wayland_pill LABEL wayland
+        SOURCES platform/WaylandPillTest.cpp
+        LIBS waylanddesktop platform_wayland platform_linux platform_qt ui)
+endif()
