@@ -27,4 +27,9 @@ if(NOT RUVEX_CORE_ONLY)
     ruvex_add_test(test_wayland_pill LABEL wayland
         SOURCES platform/WaylandPillTest.cpp
         LIBS waylanddesktop platform_wayland platform_linux platform_qt ui)
+    ruvex_add_test(test_wayland_program LABEL wayland
+        SOURCES platform/WaylandProgramTest.cpp
+        LIBS waylanddesktop)
+    target_compile_definitions(test_wayland_program PRIVATE RUVEX_VOICE_PROGRAM="$<TARGET_FILE:ruvex-voice>")
+    add_dependencies(test_wayland_program ruvex-voice)
 endif()
