@@ -1,6 +1,6 @@
-// The pill as a layer-shell surface on a real compositor (sway through the rig): where it lands, that
-// the focused window keeps the focus, and that it goes away. A screenshot is kept as
-// wayland-pill.png in the test's folder.
+// The pill on real compositors: as a layer-shell surface on sway (where it lands, that the focused
+// window keeps the focus, that it goes away; the screenshots are kept as wayland-pill*.png in the
+// test's folder), and as the XWayland window on Mutter (GNOME's hybrid mode).
 #include "platform/linux/AtspiFocusedWindow.h"
 #include "platform/qt/QtMainQueue.h"
 #include "platform/wayland/LayerShellPill.h"
@@ -12,10 +12,12 @@
 #include <QApplication>
 #include <QImage>
 #include <QThread>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -92,14 +94,41 @@ TEST(WaylandPill, ShowsAtTheBottomCentreWithoutTakingTheFocusAndGoesAway) {
     EXPECT_TRUE(pumpUntil([&] { return pillIn(screenshot("wayland-pill-hidden.png")).isEmpty(); }));
 }
 
+TEST(WaylandPill, OnGnomeTheXWaylandPillLeavesTheWaylandFieldFocused) {
+    if (auto why = missing("mutter")) {
+        GTEST_SKIP() << *why;
+    }
+    setPump([](double seconds) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, static_cast<int>(seconds * 1000));
+        QThread::msleep(static_cast<unsigned long>(seconds * 1000));
+    });
+    TextTarget target;
+    ASSERT_TRUE(target.focused());
+    std::optional<platform::WindowIdentity> active;
+    ASSERT_TRUE(
+        pumpUntil([&] { return (active = platform::lnx::AtspiFocusedWindow::fromAccessibility()).has_value(); }));
+    ASSERT_EQ(active->processId, target.program().pid());
+
+    // The pill's own window, through XWayland (this test runs Qt on xcb there, as the program does).
+    ui::Overlay overlay;
+    overlay.show(ui::Overlay::State::listening());
+    ASSERT_TRUE(pumpUntil([&] { return overlay.panel()->isVisible(); }));
+    pumpUntil([] { return false; }, 0.5);
+    ASSERT_TRUE(
+        pumpUntil([&] { return (active = platform::lnx::AtspiFocusedWindow::fromAccessibility()).has_value(); }));
+    EXPECT_EQ(active->processId, target.program().pid());
+    overlay.hide();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    // The program runs Qt on the compositor itself in this mode.
+    // As the program: Qt on the compositor itself where it has layer-shell, through XWayland on GNOME.
+    const char* compositor = std::getenv("RUVEX_RIG_COMPOSITOR");
     if (std::getenv("WAYLAND_DISPLAY") == nullptr) {
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
     } else {
-        setenv("QT_QPA_PLATFORM", "wayland", 0);
+        setenv("QT_QPA_PLATFORM", compositor && std::string(compositor) == "mutter" ? "xcb" : "wayland", 0);
     }
     QApplication application(argc, argv);
     testing::InitGoogleTest(&argc, argv);
