@@ -378,7 +378,9 @@ std::string DataControlClipboard::protocol() const {
 
 ClipboardContents DataControlClipboard::textContents(const std::string& text) {
     ClipboardContents contents;
-    for (const char* type : {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING", "STRING", "TEXT"}) {
+    // Not X11's STRING or TEXT: those promise Latin-1 or a negotiated encoding, and XWayland
+    // translates its clients' requests to the UTF-8 type itself.
+    for (const char* type : {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING"}) {
         contents.push_back({type, text});
     }
     contents.push_back({secretHintType, "secret"});

@@ -51,8 +51,8 @@ public:
     static constexpr double saveSeconds = 5.0;
     static constexpr std::size_t maximumTypeBytes = std::size_t(64) << 20;
 
-    /// The types offered with dictated text: the UTF-8 text under the names toolkits and X11
-    /// programs ask for, then the marker.
+    /// The types offered with dictated text: the UTF-8 text under the names toolkits ask for, then
+    /// the marker.
     static ClipboardContents textContents(const std::string& text);
 
     /// The protocol's interface of the common shape of both variants (declared in the source).
