@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the debug build with all labels (under the headless desktop rig when
-# the tests need one; the wayland label under the headless Wayland rig, on sway and on Mutter), then
+# the tests need one; the wayland label under the headless Wayland rig, on sway, Mutter and KWin), then
 # the core tests again under AddressSanitizer + UBSan and ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,6 +25,8 @@ fi
 for compositor in sway mutter; do
     run env RUVEX_RIG_COMPOSITOR=$compositor scripts/wayland-rig.sh ctest --preset dev -L wayland
 done
+# KWin with a layout that has no Latin letters: its paste keys are read in the user's layout.
+run env RUVEX_RIG_COMPOSITOR=kwin RUVEX_RIG_LAYOUT=ru scripts/wayland-rig.sh ctest --preset dev -L wayland
 
 cmake --preset asan >/dev/null
 cmake --build --preset asan

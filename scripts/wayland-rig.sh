@@ -7,6 +7,8 @@
 #                   (wtype) stands in for the physical one, which keeps the focused window's states.
 #   mutter          GNOME's compositor, headless, with XWayland: also exports DISPLAY and XAUTHORITY
 #                   (the hybrid mode's X11 side).
+#   kwin            KDE's compositor (optional: needs the kwin-wayland package), virtual, no XWayland;
+#                   RUVEX_RIG_LAYOUT sets its keyboard layouts (e.g. "ru" or "ru,us").
 # Around it, as in scripts/rig.sh and with a temporary HOME and XDG folders: a D-Bus session bus, the
 # AT-SPI bus, gnome-keyring (secrets, unlocked) and PulseAudio with a virtual microphone "vmic"
 # (played into through the sink "vmic_out"). Every process is stopped by the PID recorded when it
@@ -23,9 +25,9 @@ if [ $# -eq 0 ]; then
 fi
 compositor=${RUVEX_RIG_COMPOSITOR:-sway}
 case "$compositor" in
-sway | mutter) ;;
+sway | mutter | kwin) ;;
 *)
-    echo "wayland-rig: unknown compositor '$compositor' (sway or mutter)" >&2
+    echo "wayland-rig: unknown compositor '$compositor' (sway, mutter or kwin)" >&2
     exit 2
     ;;
 esac
@@ -168,6 +170,20 @@ mutter)
     XAUTHORITY=$(compgen -G "$XDG_RUNTIME_DIR/.mutter-Xwaylandauth.*" | head -n 1)
     export XAUTHORITY
     wait_for mutter xdpyinfo
+    ;;
+kwin)
+    # Debian's binary carries a file capability, which some sandboxes refuse to execute; a copy has
+    # none. It must keep its name: KWin finds its Qt platform plugin by it.
+    mkdir -p "$rig_dir/bin"
+    cp /usr/bin/kwin_wayland "$rig_dir/bin/kwin_wayland"
+    if [ -n "${RUVEX_RIG_LAYOUT:-}" ]; then
+        printf '[Layout]\nLayoutList=%s\nUse=true\n' "$RUVEX_RIG_LAYOUT" >"$XDG_CONFIG_HOME/kxkbrc"
+    fi
+    QT_QPA_PLATFORM= "$rig_dir/bin/kwin_wayland" --virtual --no-lockscreen --socket wayland-ruvex \
+        --width 1280 --height 800 >"$logs/kwin.log" 2>&1 </dev/null &
+    record kwin $!
+    wait_for kwin socket_up "$XDG_RUNTIME_DIR/wayland-ruvex"
+    export WAYLAND_DISPLAY="$XDG_RUNTIME_DIR/wayland-ruvex" XDG_CURRENT_DESKTOP=KDE
     ;;
 esac
 

@@ -121,7 +121,7 @@ void Inserter::insert(const std::string& text, std::function<void(bool pasted)> 
     // Asked before anything changes, while the target still shows its own state.
     std::string pasted = needsLeadingSpace(caret.characterBeforeCaret()) ? " " + text : text;
 
-    auto shortcut = shortcutFor(focus.identify());
+    auto shortcut = keys.reachable(shortcutFor(focus.identify()));
     std::vector<Selection> selections = {Selection::clipboard};
     if (shortcut == PasteShortcut::shiftInsert) {
         selections.push_back(Selection::primary);

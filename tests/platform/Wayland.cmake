@@ -4,6 +4,7 @@
 add_library(waylanddesktop STATIC ${CMAKE_CURRENT_SOURCE_DIR}/support/WaylandDesktop.cpp)
 target_include_directories(waylanddesktop PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/src)
 target_compile_definitions(waylanddesktop PUBLIC RUVEX_FIXTURE_DIR="${CMAKE_BINARY_DIR}/tests/fixtures")
+target_link_libraries(waylanddesktop PUBLIC platform_wayland core)
 
 ruvex_add_test(test_wayland_desktop LABEL wayland TIMEOUT 300
     SOURCES platform/WaylandClipboardTest.cpp platform/WaylandKeysTest.cpp platform/WaylandFocusTest.cpp
@@ -30,6 +31,7 @@ if(NOT RUVEX_CORE_ONLY)
     ruvex_add_test(test_wayland_program LABEL wayland
         SOURCES platform/WaylandProgramTest.cpp
         LIBS waylanddesktop)
-    target_compile_definitions(test_wayland_program PRIVATE RUVEX_VOICE_PROGRAM="$<TARGET_FILE:ruvex-voice>")
+    target_compile_definitions(test_wayland_program PRIVATE RUVEX_VOICE_PROGRAM="$<TARGET_FILE:ruvex-voice>"
+        RUVEX_DESKTOP_ENTRY="${PROJECT_SOURCE_DIR}/data/ruvex-voice.desktop")
     add_dependencies(test_wayland_program ruvex-voice)
 endif()

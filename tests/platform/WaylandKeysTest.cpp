@@ -1,10 +1,13 @@
-// The paste keys on a real compositor (sway through the rig): our own virtual keyboard into a native
-// Wayland Qt field, which reports each key with its modifiers.
+// The paste keys on real compositors, into a native Wayland Qt field that reports each key with its
+// modifiers: our own virtual keyboard on sway, KWin's fake input on KWin (the rig there may be given
+// a layout without Latin letters, RUVEX_RIG_LAYOUT=ru).
 #include "core/RunLoop.h"
-#include "platform/wayland/VirtualKeyboardKeySender.h"
 #include "support/WaylandDesktop.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -15,7 +18,7 @@ using platform::PasteShortcut;
 class WaylandKeys : public testing::Test {
 protected:
     void SetUp() override {
-        if (auto why = missing("sway")) {
+        if (auto why = missing({"sway", "kwin"})) {
             GTEST_SKIP() << *why;
         }
         setPump([this](double seconds) { loop.runFor(seconds); });
@@ -38,12 +41,18 @@ TEST_F(WaylandKeys, EachShortcutReachesTheFieldWithItsModifiersFromTheVeryFirstK
     auto owner = Program({"wl-copy", "--foreground", "ВСТАВКА"});
     ASSERT_TRUE(pumpUntil([] { return pasted("text/plain") == "ВСТАВКА"; }));
 
-    // A sender made just now: its first key must not be lost (the keymap is in place before it).
-    platform::wayland::VirtualKeyboardKeySender keys(loop, [] { return 0; });
-    ASSERT_TRUE(keys.usable());
+    // A sender made just now: its first key must not be lost (on sway our keymap is in place first).
+    auto made = pasteKeys(loop, [] { return 0; });
+    KeySender& keys = *made;
     EXPECT_EQ(send(keys, PasteShortcut::controlV), KeySender::Result::sent);
     EXPECT_EQ(target.program().waitForLine([](const std::string& line) { return line == "key 55 C"; }), "key 55 C");
-    EXPECT_EQ(target.waitForText("ВСТАВКА"), "ВСТАВКА");
+    // Where no layout has a Latin V, Ctrl+V types nothing: Shift+Insert is what pastes there.
+    const bool latin =
+        std::getenv("RUVEX_RIG_LAYOUT") == nullptr || std::string(std::getenv("RUVEX_RIG_LAYOUT")) != "ru";
+    EXPECT_EQ(keys.reachable(PasteShortcut::controlV), latin ? PasteShortcut::controlV : PasteShortcut::shiftInsert);
+    if (latin) {
+        EXPECT_EQ(target.waitForText("ВСТАВКА"), "ВСТАВКА");
+    }
 
     // Our keymap's codes are the evdev ones + 8, whatever layout the user has.
     const std::pair<PasteShortcut, std::string> sent[] = {
@@ -60,7 +69,8 @@ TEST_F(WaylandKeys, AHeldModifierHoldsThePasteBackUntilReleasedOrReportsIt) {
     TextTarget target;
     ASSERT_TRUE(target.focused());
     int held = 1;
-    platform::wayland::VirtualKeyboardKeySender keys(loop, [&] { return held; });
+    auto made = pasteKeys(loop, [&] { return held; });
+    KeySender& keys = *made;
     // Still held when the wait is over: sent all the same, and said so.
     EXPECT_EQ(send(keys, PasteShortcut::controlV), KeySender::Result::sentWithModifier);
     EXPECT_TRUE(target.program().waitForLine([](const std::string& line) { return line == "key 55 C"; }));

@@ -45,7 +45,7 @@ QImage screenshot(const std::string& file) {
 }
 
 TEST(WaylandPill, ShowsAtTheBottomCentreWithoutTakingTheFocusAndGoesAway) {
-    if (auto why = missing("sway")) {
+    if (auto why = missing({"sway", "kwin"})) {
         GTEST_SKIP() << *why;
     }
     setPump([](double seconds) {
@@ -62,6 +62,17 @@ TEST(WaylandPill, ShowsAtTheBottomCentreWithoutTakingTheFocusAndGoesAway) {
 
     overlay.show(ui::Overlay::State::thinking());
     ASSERT_TRUE(pumpUntil([&] { return surface.mapped(); }));
+    std::optional<platform::WindowIdentity> active;
+    if (compositor() == "kwin") {
+        // No screenshots there (grim needs wlroots' screencopy): the focus is what can be checked.
+        pumpUntil([] { return false; }, 0.3);
+        ASSERT_TRUE(
+            pumpUntil([&] { return (active = platform::lnx::AtspiFocusedWindow::fromAccessibility()).has_value(); }));
+        EXPECT_EQ(active->processId, target.program().pid());
+        overlay.hide();
+        EXPECT_TRUE(pumpUntil([&] { return !surface.mapped(); }));
+        return;
+    }
     // Some frames for the compositor to draw it.
     pumpUntil([] { return false; }, 0.3);
     const QImage shown = screenshot("wayland-pill.png");
@@ -76,7 +87,6 @@ TEST(WaylandPill, ShowsAtTheBottomCentreWithoutTakingTheFocusAndGoesAway) {
     auto front = platform::wayland::swayFocusedWindow();
     ASSERT_TRUE(front.has_value());
     EXPECT_EQ(front->processId, target.program().pid());
-    std::optional<platform::WindowIdentity> active;
     ASSERT_TRUE(
         pumpUntil([&] { return (active = platform::lnx::AtspiFocusedWindow::fromAccessibility()).has_value(); }));
     EXPECT_EQ(active->processId, target.program().pid());
@@ -95,7 +105,7 @@ TEST(WaylandPill, ShowsAtTheBottomCentreWithoutTakingTheFocusAndGoesAway) {
 }
 
 TEST(WaylandPill, OnGnomeTheXWaylandPillLeavesTheWaylandFieldFocused) {
-    if (auto why = missing("mutter")) {
+    if (auto why = missing({"mutter"})) {
         GTEST_SKIP() << *why;
     }
     setPump([](double seconds) {

@@ -1,5 +1,11 @@
 #include "support/WaylandDesktop.h"
 
+#include "platform/wayland/FakeInputKeySender.h"
+#include "platform/wayland/VirtualKeyboardKeySender.h"
+
+#include <filesystem>
+#include <fstream>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -7,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -41,15 +48,38 @@ std::string environment(const char* name) {
 
 } // namespace
 
-std::optional<std::string> missing(const std::string& compositor) {
+std::optional<std::string> missing(const std::vector<std::string>& compositors) {
     // These tests type into windows and take the clipboard: only on the rig's private desktop.
     if (environment("RUVEX_RIG") != "1" || environment("WAYLAND_DISPLAY").empty()) {
         return "types into windows and takes the clipboard: runs only under scripts/wayland-rig.sh (make test does)";
     }
-    if (!compositor.empty() && environment("RUVEX_RIG_COMPOSITOR") != compositor) {
-        return "needs the " + compositor + " rig (RUVEX_RIG_COMPOSITOR=" + compositor + ")";
+    if (compositors.empty() || std::find(compositors.begin(), compositors.end(), compositor()) != compositors.end()) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    std::string names;
+    for (const auto& name : compositors) {
+        names += (names.empty() ? "" : " or ") + name;
+    }
+    return "needs the " + names + " rig (RUVEX_RIG_COMPOSITOR)";
+}
+
+std::string compositor() {
+    return environment("RUVEX_RIG_COMPOSITOR");
+}
+
+std::unique_ptr<platform::KeySender> pasteKeys(core::MainQueue& main, platform::HeldModifiers held) {
+    if (compositor() != "kwin") {
+        return std::make_unique<platform::wayland::VirtualKeyboardKeySender>(main, std::move(held));
+    }
+    // KWin matches the client's executable against the Exec lines of the desktop entries it knows.
+    const auto entries = std::filesystem::path(environment("XDG_DATA_HOME")) / "applications";
+    std::filesystem::create_directories(entries);
+    std::ofstream(entries / "ruvex-wayland-test.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Ruvex Voice test\nExec="
+        << std::filesystem::read_symlink("/proc/self/exe").string()
+        << "\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n";
+    run({"kbuildsycoca5"}, "", 60);
+    return std::make_unique<platform::wayland::FakeInputKeySender>(main, std::move(held));
 }
 
 void setPump(std::function<void(double)> given) {

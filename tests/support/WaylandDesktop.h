@@ -3,16 +3,28 @@
 // Helpers for the tests that run against a real Wayland compositor and real client programs, inside
 // scripts/wayland-rig.sh. No Qt: the Wayland backend's tests also run under ThreadSanitizer.
 
+#include "core/MainQueue.h"
+#include "platform/KeySender.h"
+#include "platform/ModifierWait.h"
+
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace wayland_desktop {
 
-/// Why a test that needs `compositor` ("sway", "mutter", or empty for any) cannot run here, or
-/// nullopt when it can.
-std::optional<std::string> missing(const std::string& compositor = "");
+/// Why a test that needs one of `compositors` ("sway", "mutter", "kwin"; none named: any) cannot run
+/// here, or nullopt when it can.
+std::optional<std::string> missing(const std::vector<std::string>& compositors = {});
+
+/// The rig's compositor (RUVEX_RIG_COMPOSITOR).
+std::string compositor();
+
+/// The paste keys of the rig's compositor: our virtual keyboard, or on KWin its fake input (for
+/// which this test program is given a desktop entry that lists it, as the installed program has).
+std::unique_ptr<platform::KeySender> pasteKeys(core::MainQueue& main, platform::HeldModifiers held);
 
 /// What runs while a helper waits (the test's main queue); by default the helpers just sleep.
 void setPump(std::function<void(double seconds)> pump);

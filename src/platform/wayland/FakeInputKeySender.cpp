@@ -22,11 +22,19 @@ FakeInputKeySender::FakeInputKeySender(core::MainQueue& main, HeldModifiers held
     input = static_cast<org_kde_kwin_fake_input*>(connection.bind(&org_kde_kwin_fake_input_interface, keyboardVersion));
     if (input != nullptr) {
         org_kde_kwin_fake_input_authenticate(input, "Ruvex Voice", "Вставка продиктованного текста");
+        keymap = std::make_unique<SeatKeymap>(connection);
         connection.roundtrip();
     }
 }
 
+PasteShortcut FakeInputKeySender::reachable(PasteShortcut wanted) {
+    // Until the keymap is known, Ctrl+V: most layout sets have a Latin layout.
+    const bool latin = !keymap || keymap->latinV().value_or(true);
+    return wanted == PasteShortcut::shiftInsert || latin ? wanted : PasteShortcut::shiftInsert;
+}
+
 FakeInputKeySender::~FakeInputKeySender() {
+    keymap.reset();
     if (input != nullptr) {
         wl_proxy_destroy(reinterpret_cast<wl_proxy*>(input));
     }

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "platform/wayland/SeatKeymap.h"
 #include "platform/wayland/WaylandConnection.h"
 #include "platform/wayland/WaylandKeySender.h"
+
+#include <memory>
 
 struct org_kde_kwin_fake_input;
 
@@ -9,7 +12,8 @@ namespace platform::wayland {
 
 /// Sends the paste keys through KWin's fake-input protocol. KWin offers it only to programs whose
 /// desktop entry lists it in X-KDE-Wayland-Interfaces (the installed entry does), and then without
-/// asking the user. Keys are Linux input codes, read in the user's active layout: KWin's own keymap.
+/// asking the user. Keys are Linux input codes, read in the user's layouts (KWin's own keymap): where
+/// none of them has a Latin V, Shift+Insert pastes instead of Ctrl+V.
 class FakeInputKeySender final : public WaylandKeySender {
 public:
     /// Connects to the compositor and introduces the program; `held` counts the user's held
@@ -19,6 +23,7 @@ public:
 
     /// True when KWin offers the protocol (version 4, with keyboard keys) to this program.
     bool usable() const override;
+    PasteShortcut reachable(PasteShortcut wanted) override;
 
 protected:
     bool key(unsigned code, bool pressed) override;
@@ -27,6 +32,7 @@ protected:
 private:
     WaylandConnection connection;
     org_kde_kwin_fake_input* input = nullptr;
+    std::unique_ptr<SeatKeymap> keymap;
 };
 
 } // namespace platform::wayland
