@@ -70,6 +70,8 @@ AppDelegate::AppDelegate(core::MainQueue& main, platform::Desktop givenDesktop, 
       inserter(*desktop.caretProbe, *desktop.clipboard, *desktop.keySender, *desktop.focusedWindow, main),
       onboarding(settings) {
     overlay.translucency = desktop.translucency;
+    if (desktop.pillSurface)
+        overlay.useSurface(desktop.pillSurface.get());
     controller = DictationController::make(main, clock, settings, keychain, polisher, inserter,
                                            {*pill, *model, [this](std::shared_ptr<speech::Recognizer> engine) {
                                                 return std::make_unique<speech::Utterance>(

@@ -26,6 +26,8 @@ int runTrayApplication(int argc, char** argv) {
         std::fputs("Ruvex Voice уже запущен.\n", stderr);
         return 0;
     }
+    // One line for bug reports: which session this is and what the program uses in it.
+    std::fprintf(stderr, "Ruvex Voice: %s\n", backend.description().c_str());
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", backend.qtPlatform.c_str(), 1);
 

@@ -1,5 +1,6 @@
 #include "app/Help.h"
 #include "app/TrayApplication.h"
+#include "app/cli/Diagnose.h"
 #include "app/cli/DownloadCommand.h"
 #include "app/cli/PolishCheck.h"
 #include "app/cli/TranscribeCommand.h"
@@ -30,6 +31,8 @@ int main(int argc, char** argv) {
     }
     if (mode == "--download-model")
         return app::cli::runDownloadCommand();
+    if (mode == "--diagnose")
+        return app::cli::Diagnose::run(std::cout);
     if (mode == "--transcribe")
         return app::cli::TranscribeCommand::run(rest, std::cout, std::cerr);
     return app::runTrayApplication(argc, argv);

@@ -6,6 +6,7 @@
 #include "platform/FocusedWindow.h"
 #include "platform/KeyMonitor.h"
 #include "platform/KeySender.h"
+#include "platform/PillSurface.h"
 #include "platform/SecretStore.h"
 #include "platform/Trust.h"
 
@@ -16,7 +17,7 @@
 namespace platform {
 
 /// Every service the program takes from the desktop it runs on, built once at start by the backend
-/// factory (X11 today; Wayland backends are other branches of the same factory) and owned by the
+/// factory (X11, native Wayland, Wayland with XWayland) and owned by the
 /// application for the whole run. Tests build one from fakes.
 struct Desktop {
     /// One line naming the session and the mechanisms chosen ("X11", "Wayland (sway): …").
@@ -34,6 +35,9 @@ struct Desktop {
     std::function<MicrophoneState()> microphoneState;
     /// Whether translucent windows show as such (a compositing manager runs); unset: always.
     std::function<bool()> translucency;
+    /// Where the pill is shown when the desktop has no window type for it (Wayland layer shell);
+    /// null: the pill's own window.
+    std::unique_ptr<PillSurface> pillSurface;
 };
 
 } // namespace platform

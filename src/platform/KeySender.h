@@ -32,6 +32,12 @@ public:
     /// never from inside this call. Call on the main thread.
     virtual void sendPaste(PasteShortcut shortcut, std::function<void(Result)> done) = 0;
 
+    /// The shortcut this sender presses for `wanted`. A sender whose keys are read in the user's
+    /// layouts cannot type Ctrl+V where none of them has a Latin V, and presses Shift+Insert there
+    /// instead: the paste key of every layout (terminals paste the primary selection with it, so the
+    /// text must be on both selections). Main thread.
+    virtual PasteShortcut reachable(PasteShortcut wanted) { return wanted; }
+
     static constexpr double modifierWaitSeconds = 0.5;
 };
 

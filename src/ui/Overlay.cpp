@@ -1,5 +1,6 @@
 #include "ui/Overlay.h"
 
+#include "platform/PillSurface.h"
 #include "ui/PillView.h"
 
 #include <QCursor>
@@ -10,7 +11,9 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 namespace ui {
@@ -43,6 +46,32 @@ Overlay::Overlay()
 
     hideWork.setSingleShot(true);
     QObject::connect(&hideWork, &QTimer::timeout, &hideWork, [this] { hide(); });
+    // The surface has no paint events of its own: the pill is drawn at the view's animation rate.
+    frames.setInterval(1000 / 30);
+    QObject::connect(&frames, &QTimer::timeout, &frames, [this] { present(); });
+}
+
+void Overlay::useSurface(platform::PillSurface* given) {
+    hide();
+    surface = given;
+}
+
+void Overlay::present() {
+    const int scale = std::max(1, surface->scale());
+    QImage image(view->size() * scale, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
+    image.fill(Qt::transparent);
+    view->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    if (image == presented) {
+        return;
+    }
+    // Premultiplied ARGB32 in native byte order is the compositor's ARGB8888, row after row.
+    if (image.bytesPerLine() != image.width() * 4) {
+        image = image.copy();
+    }
+    surface->show(
+        {view->width(), view->QWidget::height(), scale, reinterpret_cast<const std::uint32_t*>(image.constBits())});
+    presented = std::move(image);
 }
 
 Overlay::~Overlay() = default;
@@ -51,6 +80,14 @@ void Overlay::show(const State& state) {
     hideWork.stop();
     view->setState(state);
     const int width = PillView::widthFor(state, view->label());
+    if (surface) {
+        // The compositor places the surface: bottom centre of the output the user works on.
+        view->setGeometry(0, 0, width, PillView::height);
+        view->startAnimating();
+        present();
+        frames.start();
+        return;
+    }
     const QRect area = screenArea();
     // Qt's y grows downwards: the pill's lower edge stands 28 above the bottom of the visible area.
     const int x = area.x() + static_cast<int>(std::lround(area.width() / 2.0 - width / 2.0));
@@ -77,6 +114,12 @@ void Overlay::flash(const std::string& text, double seconds) {
 void Overlay::hide() {
     hideWork.stop();
     view->stopAnimating();
+    if (surface) {
+        frames.stop();
+        surface->hide();
+        presented = QImage();
+        return;
+    }
     window->hide();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QTimer>
 
 #include <functional>
@@ -8,6 +9,10 @@
 #include <string>
 
 class QWidget;
+
+namespace platform {
+class PillSurface;
+}
 
 namespace ui {
 
@@ -54,6 +59,11 @@ public:
     /// one the pill's corners are cut with a mask instead. Unset: always.
     std::function<bool()> translucency;
 
+    /// Shows the pill through `surface` (a Wayland layer surface) instead of its own window, from now
+    /// on; null goes back to the window. The surface must outlive the overlay or be unset first.
+    /// There the pill is drawn into an image at every animation tick and handed over when it changed.
+    void useSurface(platform::PillSurface* surface);
+
     /// The floating top-level window, for tests and the controller's own checks.
     QWidget* panel() const { return window.get(); }
     PillView* pill() const { return view; }
@@ -61,9 +71,15 @@ public:
     bool hidePending() const { return hideWork.isActive(); }
 
 private:
+    /// Draws the pill at its current size and hands it to the surface when it differs from the last.
+    void present();
+
     std::unique_ptr<QWidget> window;
     PillView* view = nullptr; // owned by `window`
     QTimer hideWork;
+    platform::PillSurface* surface = nullptr;
+    QTimer frames;
+    QImage presented;
 };
 
 } // namespace ui

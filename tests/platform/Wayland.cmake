@@ -1,23 +1,27 @@
-# The desktop layer of Wayland sessions. `unit`: no desktop; these also run under both sanitizers
-# (the key monitor's reader and the uinput sender's thread under ThreadSanitizer).
-ruvex_add_test(test_evdev_keys LABEL unit
-    SOURCES platform/EvdevTest.cpp platform/UinputKeySenderTest.cpp
-    LIBS platform_evdev appcore)
+# The native Wayland backend against real compositors, inside scripts/wayland-rig.sh (label wayland):
+# the clipboard, the paste keys and the focused window without Qt (so also under ThreadSanitizer),
+# the layer-shell pill, and the program itself.
+add_library(waylanddesktop STATIC ${CMAKE_CURRENT_SOURCE_DIR}/support/WaylandDesktop.cpp)
+target_include_directories(waylanddesktop PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/src)
+target_compile_definitions(waylanddesktop PUBLIC RUVEX_FIXTURE_DIR="${CMAKE_BINARY_DIR}/tests/fixtures")
+target_link_libraries(waylanddesktop PUBLIC platform_wayland core)
 
-# The RemoteDesktop portal sender against a fake portal on a private bus the test starts itself
-# (dbus-daemon through GTestDBus).
-pkg_check_modules(TEST_GIO REQUIRED IMPORTED_TARGET gio-2.0)
-ruvex_add_test(test_portal_keys LABEL system
-    SOURCES platform/PortalKeySenderTest.cpp
-    LIBS platform_portal PkgConfig::TEST_GIO GTest::gmock)
+ruvex_add_test(test_wayland_desktop LABEL wayland TIMEOUT 300
+    SOURCES platform/WaylandClipboardTest.cpp platform/WaylandKeysTest.cpp platform/WaylandFocusTest.cpp
+    LIBS waylanddesktop platform_wayland platform_linux output core)
 
-# What the first-run window and the tray menu say about keyboard access (Qt offscreen).
 if(NOT RUVEX_CORE_ONLY)
-    find_package(Qt6 REQUIRED COMPONENTS Widgets)
-    ruvex_add_test(test_keyboard_access_windows LABEL gui
-        SOURCES platform/KeyboardAccessWindowsTest.cpp ui/GuiTest.cpp
-        LIBS ui Qt6::Widgets
-        ENV QT_QPA_PLATFORM=offscreen)
-    target_compile_definitions(test_keyboard_access_windows PRIVATE
-        RUVEX_SCREENSHOTS_DIR="${CMAKE_BINARY_DIR}/screenshots")
+    add_dependencies(test_wayland_desktop fixture_text_target fixture_clipboard_owner)
+endif()
+
+if(NOT RUVEX_CORE_ONLY)
+    ruvex_add_test(test_wayland_pill LABEL wayland
+        SOURCES platform/WaylandPillTest.cpp
+        LIBS waylanddesktop platform_wayland platform_linux platform_qt ui)
+    ruvex_add_test(test_wayland_program LABEL wayland
+        SOURCES platform/WaylandProgramTest.cpp
+        LIBS waylanddesktop)
+    target_compile_definitions(test_wayland_program PRIVATE RUVEX_VOICE_PROGRAM="$<TARGET_FILE:ruvex-voice>"
+        RUVEX_DESKTOP_ENTRY="${PROJECT_SOURCE_DIR}/data/ruvex-voice.desktop")
+    add_dependencies(test_wayland_program ruvex-voice)
 endif()

@@ -1,0 +1,141 @@
+#include "app/cli/Diagnose.h"
+
+#include "app/Backend.h"
+#include "core/RunLoop.h"
+#include "platform/linux/LibsecretStore.h"
+#include "platform/linux/PulseAudioSource.h"
+#include "platform/wayland/DataControlClipboard.h"
+#include "platform/wayland/FakeInputKeySender.h"
+#include "platform/wayland/LayerShellPill.h"
+#include "platform/wayland/VirtualKeyboardKeySender.h"
+#include "platform/x11/XInputKeyMonitor.h"
+#include "speech/Model.h"
+#include "text/Keychain.h"
+
+#include <ostream>
+#include <string>
+
+namespace app::cli::Diagnose {
+
+namespace {
+
+struct Line {
+    std::string text;
+    bool fine;
+};
+
+std::string microphoneText(platform::MicrophoneState state) {
+    switch (state) {
+    case platform::MicrophoneState::available:
+        return "есть";
+    case platform::MicrophoneState::noServer:
+        return "звуковой сервер не отвечает";
+    case platform::MicrophoneState::noSource:
+        return "в звуковом сервере нет устройства записи";
+    case platform::MicrophoneState::monitor:
+        return "по умолчанию выбран не микрофон, а отражение выхода";
+    case platform::MicrophoneState::muted:
+        return "выключен";
+    }
+    return "?";
+}
+
+// The desktop parts: each mechanism the backend chose, set up for real where that costs nothing.
+void desktopLines(const Backend& backend, core::RunLoop& main, Line& keys, Line& paste, Line& clipboard, Line& pill) {
+    const auto& chosen = backend.mechanisms;
+    const std::string unchecked = "не проверить без графического сеанса";
+    switch (backend.kind) {
+    case Backend::Kind::none:
+        keys = paste = clipboard = pill = {unchecked, false};
+        pill.fine = true;
+        return;
+    case Backend::Kind::x11:
+    case Backend::Kind::waylandHybrid: {
+        platform::x11::XInputKeyMonitor monitor(main);
+        const bool watching = monitor.start();
+        monitor.stop();
+        keys = {watching ? chosen.keys : "X-сервер не даёт следить за клавишами (нет XInput 2.2)", watching};
+        paste = {chosen.paste, true};
+        clipboard = {chosen.clipboard, true};
+        pill = {chosen.pill, true};
+        if (backend.kind == Backend::Kind::waylandHybrid) {
+            // Keys of native Wayland windows reach neither XInput nor XTest.
+            keys.fine = false;
+            paste.fine = false;
+        }
+        return;
+    }
+    case Backend::Kind::waylandNative: {
+        keys = {"нет источника нажатий для этого сеанса", false};
+        bool sends = false;
+        if (chosen.paste == "virtual-keyboard")
+            sends = platform::wayland::VirtualKeyboardKeySender(main, {}).usable();
+        else if (chosen.paste == "fake-input")
+            sends = platform::wayland::FakeInputKeySender(main, {}).usable();
+        paste = {sends ? chosen.paste : "композитор не даёт посылать клавиши", sends};
+        platform::wayland::DataControlClipboard board(main);
+        clipboard = {board.usable() ? board.protocol() : "композитор не даёт буфер обмена фоновой программе",
+                     board.usable()};
+        const bool shows = platform::wayland::LayerShellPill(main).usable();
+        pill = {shows ? chosen.pill : "не показать", true};
+        return;
+    }
+    }
+}
+
+} // namespace
+
+int run(std::ostream& out) {
+    const Backend backend = Backend::probe();
+    core::RunLoop main;
+
+    std::string session;
+    switch (backend.kind) {
+    case Backend::Kind::none:
+        session = "нет графического сеанса (ни WAYLAND_DISPLAY, ни DISPLAY не отвечают)";
+        break;
+    case Backend::Kind::x11:
+        session = "X11";
+        break;
+    case Backend::Kind::waylandNative:
+        session = "Wayland, " +
+                  (backend.compositor.empty() ? std::string("композитор неизвестен") : backend.compositor) +
+                  "; свой режим (Qt на wayland)";
+        break;
+    case Backend::Kind::waylandHybrid:
+        session = "Wayland, " +
+                  (backend.compositor.empty() ? std::string("композитор неизвестен") : backend.compositor) +
+                  "; через XWayland (Qt на xcb)";
+        break;
+    }
+    Line keys, paste, clipboard, pill;
+    desktopLines(backend, main, keys, paste, clipboard, pill);
+
+    const auto microphoneState = platform::lnx::PulseAudioSource::microphoneState();
+    const Line microphone = {microphoneText(microphoneState), microphoneState == platform::MicrophoneState::available};
+
+    auto model = speech::makeModel(main);
+    const bool modelReady = model->isReady();
+    const Line speechModel = {modelReady ? "на месте (" + model->directory().string() + ")"
+                                         : "не скачана (ruvex-voice --download-model)",
+                              modelReady};
+
+    text::Keychain keychain(platform::lnx::makeSecretStore());
+    const bool stored = keychain.aiKey().has_value();
+    const Line aiKey = {stored ? "сохранён" : "не сохранён (нужен только стилям ИИ)", true};
+
+    const bool works = backend.kind != Backend::Kind::none && keys.fine && paste.fine && clipboard.fine &&
+                       microphone.fine && speechModel.fine;
+    out << "Сеанс: " << session << '\n'
+        << "Клавиша: " << keys.text << '\n'
+        << "Вставка: " << paste.text << '\n'
+        << "Буфер обмена: " << clipboard.text << '\n'
+        << "Пилюля: " << pill.text << '\n'
+        << "Микрофон: " << microphone.text << '\n'
+        << "Модель речи: " << speechModel.text << '\n'
+        << "Ключ ИИ: " << aiKey.text << '\n'
+        << (works ? "Итог: диктовка может работать\n" : "Итог: диктовка работать не будет\n");
+    return works ? 0 : 1;
+}
+
+} // namespace app::cli::Diagnose
