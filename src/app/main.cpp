@@ -18,6 +18,10 @@ int main(int argc, char** argv) {
         std::fputs(app::helpText().c_str(), stdout);
         return 0;
     }
+    if (args.size() >= 2 && args[1] == "--version") {
+        std::fputs("ruvex-voice " RUVEX_VOICE_VERSION "\n", stdout);
+        return 0;
+    }
     text::Keychain::useStore(platform::lnx::makeSecretStore());
     if (args.size() >= 2 && args[1] == "--polish") {
         core::RunLoop loop;

@@ -118,13 +118,4 @@ TEST_F(AutostartTest, FailuresSayWhyAndChangeNothing) {
     EXPECT_FALSE(Autostart::isEnabled());
 }
 
-TEST(DesktopEntryTest, TheMenuEntryValidatesAndNamesTheProgram) {
-    const std::filesystem::path entry = RUVEX_DESKTOP_ENTRY;
-    EXPECT_EQ(validate(entry), "");
-    const std::string text = testsupport::readFile(entry);
-    EXPECT_NE(text.find("\nExec=ruvex-voice\n"), std::string::npos);
-    EXPECT_NE(text.find("\nIcon=ruvex-voice\n"), std::string::npos);
-    EXPECT_TRUE(std::filesystem::exists(entry.parent_path() / "ruvex-voice.svg"));
-}
-
 } // namespace
