@@ -1,5 +1,6 @@
 # The two commands of the README: `make run` and `make test`. Both install what is missing first.
-.PHONY: setup build run test
+# `make package` builds the Debian package build/ruvex-voice_<version>_amd64.deb.
+.PHONY: setup build run test package
 
 setup:
 	@scripts/setup.sh
@@ -7,6 +8,9 @@ setup:
 build: setup
 	@cmake --preset release >/dev/null
 	@cmake --build --preset release
+
+package: build
+	@cmake --build --preset release --target package
 
 run: build
 	./build/ruvex-voice

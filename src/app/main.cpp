@@ -22,6 +22,10 @@ int main(int argc, char** argv) {
         std::fputs(app::helpText().c_str(), stdout);
         return 0;
     }
+    if (mode == "--version") {
+        std::fputs("ruvex-voice " RUVEX_VOICE_VERSION "\n", stdout);
+        return 0;
+    }
     if (mode == "--polish") {
         core::RunLoop loop;
         text::Keychain keychain(platform::lnx::makeSecretStore());

@@ -22,6 +22,6 @@ if(NOT RUVEX_CORE_ONLY)
         SOURCES platform/WaylandProgramTest.cpp
         LIBS waylanddesktop)
     target_compile_definitions(test_wayland_program PRIVATE RUVEX_VOICE_PROGRAM="$<TARGET_FILE:ruvex-voice>"
-        RUVEX_DESKTOP_ENTRY="${PROJECT_SOURCE_DIR}/data/ruvex-voice.desktop")
+        RUVEX_DESKTOP_ENTRY="${PROJECT_SOURCE_DIR}/data/app.ruvex.voice.desktop.in")
     add_dependencies(test_wayland_program ruvex-voice)
 endif()

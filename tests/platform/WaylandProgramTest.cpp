@@ -41,8 +41,7 @@ TEST(WaylandProgram, DiagnoseNamesWhatEachDesktopUsesAndNeverTheKey) {
     if (compositor() == "kwin") {
         // KWin offers its fake input to the programs whose installed desktop entry asks for it.
         std::string entry = testsupport::readFile(RUVEX_DESKTOP_ENTRY);
-        entry.replace(entry.find("Exec=ruvex-voice"), std::string("Exec=ruvex-voice").size(),
-                      std::string("Exec=") + RUVEX_VOICE_PROGRAM);
+        entry.replace(entry.find("@RUVEX_PROGRAM@"), std::string("@RUVEX_PROGRAM@").size(), RUVEX_VOICE_PROGRAM);
         testsupport::writeFile(std::string(std::getenv("XDG_DATA_HOME")) + "/applications/ruvex-voice.desktop", entry);
         ASSERT_EQ(run({"kbuildsycoca5"}, "", 60).exitCode, 0);
     }
