@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <iosfwd>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,9 +17,5 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
 
 /// The model folder used without --model: the model store's folder under the application data.
 std::filesystem::path defaultModelDirectory();
-
-/// Reads an audio file that libsndfile understands (WAV, FLAC, OGG, ...) as 16 kHz mono floats,
-/// mixing the channels down and resampling; nothing when the file cannot be read.
-std::optional<std::vector<float>> readAudio(const std::filesystem::path& file);
 
 } // namespace speech::TranscribeCommand
