@@ -29,7 +29,8 @@ TEST(TranscribeProgram, TranscribesFilesAndReportsUnreadableOnes) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
     EXPECT_EQ(readFile(dir / "out"), "Привет мир\n");
-    EXPECT_EQ(readFile(dir / "err"), "Не удалось прочитать аудиофайл «" + (dir / "missing.wav").string() + "»\n");
+    EXPECT_EQ(readFile(dir / "err"),
+              "Не удалось прочитать аудиофайл «" + (dir / "missing.wav").string() + "»: файл не найден\n");
 }
 
 TEST(TranscribeProgram, ListsTheModeInItsHelp) {
