@@ -267,22 +267,29 @@ std::optional<std::vector<std::string>> readBpePieces(const std::filesystem::pat
     return pieces;
 }
 
-bool canSpell(const std::string& term, const std::vector<std::string>& pieces) {
-    auto words = fields(term);
-    if (words.empty()) {
-        return false;
+namespace {
+
+/// Tells which words a set of pieces can write; built once for many terms.
+class Speller {
+public:
+    explicit Speller(const std::vector<std::string>& pieces) : known(pieces.begin(), pieces.end()) {
+        for (const auto& piece : pieces) {
+            longest = std::max(longest, piece.size());
+        }
     }
-    std::unordered_set<std::string_view> known(pieces.begin(), pieces.end());
-    size_t longest = 0;
-    for (const auto& piece : pieces) {
-        longest = std::max(longest, piece.size());
-    }
-    for (const auto& word : words) {
-        if (word.front() == ':') {
+
+    bool canSpell(const std::string& term) const {
+        auto words = fields(term);
+        if (words.empty()) {
             return false;
         }
-        // Pieces are matched as byte strings: reachable[i] says the first i bytes can be written.
-        std::string marked = wordMark + word;
+        return std::all_of(words.begin(), words.end(),
+                           [&](const std::string& word) { return word.front() != ':' && canWrite(wordMark + word); });
+    }
+
+private:
+    // Pieces are matched as byte strings: reachable[i] says the first i bytes can be written.
+    bool canWrite(std::string_view marked) const {
         std::vector<bool> reachable(marked.size() + 1, false);
         reachable[0] = true;
         for (size_t start = 0; start < marked.size(); ++start) {
@@ -290,19 +297,26 @@ bool canSpell(const std::string& term, const std::vector<std::string>& pieces) {
                 continue;
             }
             for (size_t length = 1; length <= longest && start + length <= marked.size(); ++length) {
-                if (known.count(std::string_view(marked).substr(start, length)) != 0) {
+                if (known.count(marked.substr(start, length)) != 0) {
                     reachable[start + length] = true;
                 }
             }
         }
-        if (!reachable[marked.size()]) {
-            return false;
-        }
+        return reachable[marked.size()];
     }
-    return true;
+
+    std::unordered_set<std::string_view> known; // views into the caller's pieces
+    size_t longest = 0;
+};
+
+} // namespace
+
+bool canSpell(const std::string& term, const std::vector<std::string>& pieces) {
+    return Speller(pieces).canSpell(term);
 }
 
 std::vector<std::string> spellableTerms(const std::string& termsText, const std::vector<std::string>& pieces) {
+    const Speller speller(pieces);
     std::vector<std::string> kept;
     std::string_view text = termsText;
     const std::string_view byteOrderMark = "\xEF\xBB\xBF";
@@ -314,7 +328,7 @@ std::vector<std::string> spellableTerms(const std::string& termsText, const std:
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
-        if (!fields(line).empty() && canSpell(line, pieces)) {
+        if (speller.canSpell(line)) {
             kept.push_back(line);
         }
     }
