@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +29,27 @@ TEST(SingleInstance, OnlyOneHolderUntilItGoes) {
     }
     app::SingleInstance third(file);
     EXPECT_TRUE(third.acquired());
+}
+
+TEST(SingleInstance, AFolderAnotherUserControlsCannotKeepItFromStarting) {
+    testsupport::IsolatedHome home;
+    // The stand-in for the runtime folder, taken first by another user (or open to everyone),
+    // with a lock file of theirs that they hold.
+    const auto shared = home.path() / "tmp" / "ruvex-voice-1000";
+    std::filesystem::create_directories(shared);
+    ASSERT_EQ(::chmod(shared.c_str(), 0777), 0);
+    if (geteuid() == 0) {
+        ASSERT_EQ(::chown(shared.c_str(), 65534, 65534), 0);
+    }
+    const auto file = shared / "ruvex-voice.lock";
+    const int theirs = ::open(file.c_str(), O_RDWR | O_CREAT, 0666);
+    ASSERT_EQ(::flock(theirs, LOCK_EX | LOCK_NB), 0);
+
+    app::SingleInstance first(file);
+    EXPECT_TRUE(first.acquired());
+    app::SingleInstance second(file);
+    EXPECT_FALSE(second.acquired()) << "still one copy at a time";
+    ::close(theirs);
 }
 
 TEST(SingleInstance, LivesInTheRuntimeFolder) {
