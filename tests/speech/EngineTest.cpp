@@ -2,6 +2,7 @@
 #include "ModelTesting.h"
 #include "Tones.h"
 #include "speech/ModelFiles.h"
+#include "speech/OnnxModel.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -36,15 +37,38 @@ std::string lengthDelimited(uint64_t field, const std::string& body) {
     return varint(field << 3 | 2) + varint(body.size()) + body;
 }
 
-// Well-formed at the top level with the loader's metadata, but the graph inside is garbage:
-// only the runtime's parser notices, and it throws through the library.
+// The tone encoder with a node of garbage bytes added to its graph: its declarations and metadata
+// pass every check, and only the runtime's parser, which reads the nodes, notices.
 std::string garbledEncoder() {
-    std::string model = "\x08\x08" + lengthDelimited(7, std::string(64, '\xff'));
-    auto metadata = speech::ModelFiles::readOnnxMetadata(tones::modelDirectory() / "encoder.int8.onnx");
-    for (const auto& [key, value] : *metadata) {
-        model += lengthDelimited(14, lengthDelimited(1, key) + lengthDelimited(2, value));
+    std::string model = readFile(tones::modelDirectory() / "encoder.int8.onnx");
+    std::string rebuilt;
+    size_t at = 0;
+    auto varintAt = [&](uint64_t& value) {
+        value = 0;
+        for (int shift = 0;; shift += 7) {
+            auto byte = static_cast<unsigned char>(model[at++]);
+            value |= static_cast<uint64_t>(byte & 0x7f) << shift;
+            if ((byte & 0x80) == 0) {
+                return;
+            }
+        }
+    };
+    while (at < model.size()) {
+        size_t start = at;
+        uint64_t tag = 0;
+        uint64_t value = 0;
+        varintAt(tag);
+        varintAt(value);
+        if ((tag & 7) == 2) {
+            std::string payload = model.substr(at, value);
+            at += value;
+            rebuilt += tag == (7 << 3 | 2) ? lengthDelimited(7, payload + lengthDelimited(1, std::string(64, '\xff')))
+                                           : model.substr(start, at - start);
+        } else {
+            rebuilt += model.substr(start, at - start);
+        }
     }
-    return model;
+    return rebuilt;
 }
 
 TEST(Engine, DecodesPhrasesWithGreedySearchAndTrimsTheText) {
@@ -125,33 +149,45 @@ TEST(Engine, MissingOrDamagedModelFilesFailWithoutEndingTheProcess) {
     };
     std::string tokens = readFile(tones::modelDirectory() / "tokens.txt");
     writeFile(dir / "garbled.onnx", garbledEncoder());
-    ASSERT_TRUE(speech::ModelFiles::encoderFits(*speech::ModelFiles::readOnnxMetadata(dir / "garbled.onnx"), 40))
-        << "the garbled encoder must pass the cheap checks, so that creation itself is exercised";
-    // One case for each check before creation, and for the library's own failures.
-    const std::pair<std::string, std::optional<std::string>> damages[] = {
-        {"encoder.int8.onnx", std::nullopt},
-        {"decoder.onnx", half("decoder.onnx")},
-        {"joiner.onnx", half("joiner.onnx")},
-        {"tokens.txt", std::nullopt},
-        {"encoder.int8.onnx", half("encoder.int8.onnx")},
-        {"encoder.int8.onnx", readFile(tones::modelDirectory() / "decoder.onnx")},
-        {"encoder.int8.onnx", garbledEncoder()},
-        {"tokens.txt", tokens.substr(0, tokens.find("<blk>"))},
-        {"tokens.txt", tokens + "x 40\n"},
+    auto garbled = speech::OnnxModel::read(dir / "garbled.onnx");
+    ASSERT_TRUE(garbled && speech::ModelFiles::encoderFits(garbled->metadata, 40))
+        << "the garbled encoder must pass the checks, so that creation itself is exercised";
+    // One case for each check before creation, and for the library's own failures: each would end
+    // the process inside the library if the checks let it through.
+    std::string encoder = readFile(tones::modelDirectory() / "encoder.int8.onnx");
+    std::string decoder = readFile(tones::modelDirectory() / "decoder.onnx");
+    std::string joiner = readFile(tones::modelDirectory() / "joiner.onnx");
+    using Damage = std::vector<std::pair<std::string, std::optional<std::string>>>;
+    const Damage damages[] = {
+        {{"encoder.int8.onnx", std::nullopt}},
+        {{"decoder.onnx", half("decoder.onnx")}},
+        {{"joiner.onnx", half("joiner.onnx")}},
+        {{"tokens.txt", std::nullopt}},
+        {{"encoder.int8.onnx", half("encoder.int8.onnx")}},
+        {{"encoder.int8.onnx", decoder}},
+        {{"encoder.int8.onnx", garbledEncoder()}},
+        {{"tokens.txt", tokens.substr(0, tokens.find("<blk>"))}},
+        {{"tokens.txt", tokens + "x 40\n"}},
+        {{"decoder.onnx", joiner}, {"joiner.onnx", decoder}},
+        {{"joiner.onnx", encoder}},
+        {{"decoder.onnx", encoder}},
+        {{"encoder.int8.onnx", readFile(tones::faultsDirectory() / "encoder-damaged-constant.onnx")}},
     };
     auto whole = dir / "whole";
     tones::copyModel(whole);
     ASSERT_EQ(engineOutcomeInChild(whole), 1) << "an undamaged copy loads";
     int index = 0;
-    for (const auto& [file, contents] : damages) {
+    for (const auto& damage : damages) {
         auto model = dir / std::to_string(index++);
         tones::copyModel(model);
-        if (contents) {
-            writeFile(model / file, *contents);
-        } else {
-            std::filesystem::remove(model / file);
+        for (const auto& [file, contents] : damage) {
+            if (contents) {
+                writeFile(model / file, *contents);
+            } else {
+                std::filesystem::remove(model / file);
+            }
         }
-        EXPECT_EQ(engineOutcomeInChild(model), 0) << file << " " << (contents ? contents->size() : -1);
+        EXPECT_EQ(engineOutcomeInChild(model), 0) << "case " << index - 1 << ": " << damage.front().first;
     }
 
     writeFile(dir / "terms.txt", "дон\n");
@@ -165,6 +201,23 @@ TEST(Engine, MissingOrDamagedModelFilesFailWithoutEndingTheProcess) {
         ScopedEnv given(vocabVariable, badVocab.string());
         EXPECT_EQ(engineOutcomeInChild(tones::modelDirectory(), dir / "terms.txt"), 0) << badVocab;
     }
+}
+
+TEST(Engine, APieceTheModelFailsOnIsAnEmptyPieceAndALogLine) {
+    ScopedEnv noVocab(vocabVariable, std::nullopt);
+    TempDir dir;
+    tones::copyModel(dir.path());
+    // Passes every check and decodes silence; fails inside the runtime once a token is due.
+    std::filesystem::copy_file(tones::faultsDirectory() / "joiner-fails-on-speech.onnx", dir / "joiner.onnx",
+                               std::filesystem::copy_options::overwrite_existing);
+    Engine engine(dir.path(), std::nullopt);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(decode(engine, tones::phrase("привет")), "");
+    std::string log = testing::internal::GetCapturedStderr();
+    const std::string line = "ruvex-voice: кусок речи не распознан: ";
+    EXPECT_NE(log.find(line), std::string::npos) << log;
+    EXPECT_EQ(log.find(line), log.rfind(line)) << "one line per piece";
+    EXPECT_EQ(decode(engine, tones::silence(0.3)), "") << "the engine goes on";
 }
 
 } // namespace

@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <functional>
+
 #include <string>
 #include <vector>
 
@@ -94,6 +98,74 @@ TEST(ModelFiles, ReadsTheEncoderMetadataTheLoaderNeeds) {
     broken = *metadata;
     broken["normalize_type"] = "whatever";
     EXPECT_FALSE(files::encoderFits(broken, 40));
+}
+
+TEST(ModelFiles, ReadsTheDeclaredInputsAndOutputsOfTheGraphs) {
+    auto joiner = speech::OnnxModel::read(tones::modelDirectory() / "joiner.onnx");
+    ASSERT_TRUE(joiner);
+    ASSERT_EQ(joiner->inputs.size(), 2u);
+    EXPECT_EQ(joiner->inputs[0].name, "encoder_outputs");
+    EXPECT_EQ(joiner->inputs[0].elementType, speech::OnnxModel::Value::float32);
+    EXPECT_EQ(joiner->inputs[0].shape, (std::vector<int64_t>{-1, 2, 1}));
+    ASSERT_EQ(joiner->outputs.size(), 1u);
+    EXPECT_EQ(joiner->outputs[0].shape, (std::vector<int64_t>{-1, 1, 1, 40}));
+    // An initializer listed among the inputs, as older exporters do, is not an input to feed.
+    auto encoder = speech::OnnxModel::read(tones::faultsDirectory() / "gigaam-io" / "encoder.int8.onnx");
+    ASSERT_TRUE(encoder);
+    ASSERT_EQ(encoder->inputs.size(), 2u);
+    EXPECT_EQ(encoder->inputs[1].name, "length");
+    EXPECT_EQ(encoder->outputs[1].elementType, speech::OnnxModel::Value::int32);
+    EXPECT_EQ(encoder->metadata.at("pred_hidden"), "320");
+}
+
+TEST(ModelFiles, GraphsMustDeclareWhatTheTransducerFeedsAndReads) {
+    auto load = [](const std::filesystem::path& folder) {
+        std::vector<speech::OnnxModel> graphs;
+        for (const char* name : {"encoder.int8.onnx", "decoder.onnx", "joiner.onnx"}) {
+            graphs.push_back(*speech::OnnxModel::read(folder / name));
+        }
+        return graphs;
+    };
+    auto tone = load(tones::modelDirectory());
+    EXPECT_TRUE(files::graphsFit(tone[0], tone[1], tone[2], 40));
+    EXPECT_FALSE(files::graphsFit(tone[0], tone[2], tone[1], 40)) << "decoder and joiner swapped";
+    EXPECT_FALSE(files::graphsFit(tone[0], tone[1], tone[0], 40)) << "the encoder as joiner";
+    EXPECT_FALSE(files::graphsFit(tone[0], tone[0], tone[2], 40)) << "the encoder as decoder";
+
+    const auto real = load(tones::faultsDirectory() / "gigaam-io");
+    EXPECT_TRUE(files::graphsFit(real[0], real[1], real[2], 1025)) << "the real model's layout";
+    EXPECT_FALSE(files::graphsFit(real[0], real[1], real[2], 1024)) << "one token fewer than scores";
+    EXPECT_FALSE(files::graphsFit(real[0], real[1], tone[2], 1025)) << "another model's joiner";
+    const std::vector<std::pair<const char*, std::function<void(std::vector<speech::OnnxModel>&)>>> breaks = {
+        {"frame counts as floats", [](auto& g) { g[0].outputs[1].elementType = speech::OnnxModel::Value::float32; }},
+        {"80 features", [](auto& g) { g[0].inputs[0].shape[1] = 80; }},
+        {"a third encoder input", [](auto& g) { g[0].inputs.push_back(g[0].inputs[1]); }},
+        {"states of another size", [](auto& g) { g[0].metadata["pred_hidden"] = "640"; }},
+        {"a decoder output missing", [](auto& g) { g[1].outputs.pop_back(); }},
+        {"int64 tokens", [](auto& g) { g[1].inputs[0].elementType = speech::OnnxModel::Value::int64; }},
+        {"two inputs of one name", [](auto& g) { g[1].inputs[3].name = g[1].inputs[2].name; }},
+        {"a nameless output", [](auto& g) { g[2].outputs[0].name.clear(); }},
+        {"scores of undeclared width", [](auto& g) { g[2].outputs[0].shape.back() = -1; }},
+        {"scores without a shape", [](auto& g) { g[2].outputs[0].hasShape = false; }},
+        {"a frame of 512", [](auto& g) { g[2].inputs[0].shape[1] = 512; }},
+        {"a decoder output of another rank", [](auto& g) { g[2].inputs[1].shape.pop_back(); }},
+    };
+    for (const auto& [what, change] : breaks) {
+        auto graphs = real;
+        change(graphs);
+        EXPECT_FALSE(files::graphsFit(graphs[0], graphs[1], graphs[2], 1025)) << what;
+    }
+}
+
+TEST(ModelFiles, PipesAreNeverOpened) {
+    TempDir dir;
+    // Nobody writes: opening one for reading would wait for ever.
+    for (const char* name : {"tokens.txt", "bpe.vocab", "encoder.int8.onnx"}) {
+        ASSERT_EQ(::mkfifo((dir / name).c_str(), 0600), 0);
+    }
+    EXPECT_FALSE(files::readTokens(dir / "tokens.txt"));
+    EXPECT_FALSE(files::isValidBpeVocab(dir / "bpe.vocab"));
+    EXPECT_FALSE(speech::OnnxModel::read(dir / "encoder.int8.onnx"));
 }
 
 TEST(ModelFiles, MakesABpeVocabularyFromTheTokenTable) {
