@@ -1,5 +1,6 @@
 # The two commands of the README: `make run` and `make test`. Both install what is missing first.
-.PHONY: setup build run test
+# `make fuzz` fuzzes the parsers of outside data (FUZZ_SECONDS per target, 60 by default).
+.PHONY: setup build run test fuzz
 
 setup:
 	@scripts/setup.sh
@@ -13,3 +14,6 @@ run: build
 
 test: setup
 	@scripts/test.sh
+
+fuzz:
+	@scripts/fuzz.sh

@@ -103,7 +103,8 @@ template <typename Change> bool modify(const std::filesystem::path& file, Change
         break;
     }
     change(object);
-    return writeAtomically(file, object.dump(2) + "\n");
+    // A value that is not UTF-8 would make the writer throw; it is stored with replacement characters.
+    return writeAtomically(file, object.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
 }
 
 } // namespace
