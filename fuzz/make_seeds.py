@@ -33,12 +33,14 @@ def main():
     joiner = read(os.path.join(model, "joiner.onnx"))
     damaged = read(os.path.join(faults, "encoder-damaged-constant.onnx"))
     failing = read(os.path.join(faults, "joiner-fails-on-speech.onnx"))
+    unknown = read(os.path.join(faults, "encoder-unknown-operator.onnx"))
 
     files = os.path.join(out, "model_files")
     write(files, "tokens", b"\x00" + read(os.path.join(model, "tokens.txt")))
     write(files, "bpe-vocab", b"\x01" + read(os.path.join(model, "bpe.vocab")))
     for selector, name, data in ((2, "encoder", encoder), (3, "decoder", decoder), (4, "joiner", joiner),
-                                 (2, "damaged-constant", damaged), (4, "fails-on-speech", failing)):
+                                 (2, "damaged-constant", damaged), (4, "fails-on-speech", failing),
+                                 (2, "unknown-operator", unknown)):
         write(files, name, bytes([selector]) + data)
     for selector, name in ((2, "encoder.int8.onnx"), (3, "decoder.onnx"), (4, "joiner.onnx")):
         write(files, "gigaam-io-" + name, bytes([selector]) + read(os.path.join(faults, "gigaam-io", name)))
@@ -50,6 +52,7 @@ def main():
     write(engine, "encoder-as-decoder", b"\x01\x01" + encoder)
     write(engine, "damaged-constant", b"\x00\x01" + damaged)
     write(engine, "fails-on-speech", b"\x02\x01" + failing)
+    write(engine, "unknown-operator", b"\x00\x01" + unknown)
     write(engine, "terms", b"\x05\x01" + "дон\nулыбка :)\nhello\n".encode())
     write(engine, "patched-encoder", b"\x00\x00" + bytes([0x10, 0x00, 0x7f, 0x00, 0x02, 0x00, 0x80, 0x04, 0x41]))
     write(engine, "patched-tokens", b"\x03\x00" + bytes([0x05, 0x00, 0x20, 0x30, 0x00, 0x0a]))

@@ -104,18 +104,6 @@ bool isValidBpeVocab(const std::filesystem::path& file) {
     });
 }
 
-std::optional<std::map<std::string, std::string>> readOnnxMetadata(const std::filesystem::path& file) {
-    auto model = OnnxModel::read(file);
-    if (!model) {
-        return std::nullopt;
-    }
-    return std::move(model->metadata);
-}
-
-bool looksLikeOnnx(const std::filesystem::path& file) {
-    return OnnxModel::read(file).has_value();
-}
-
 bool encoderFits(const std::map<std::string, std::string>& metadata, size_t tokenCount) {
     auto number = [&](const std::string& key) -> std::optional<int64_t> {
         auto found = metadata.find(key);

@@ -21,13 +21,6 @@ std::optional<std::vector<std::string>> readTokens(const std::filesystem::path& 
 /// True when every line of a bpe vocabulary holds a piece and a number, with no empty line.
 bool isValidBpeVocab(const std::filesystem::path& file);
 
-/// The metadata of an ONNX model file, when `OnnxModel::read` accepts it. Nothing when the file
-/// is missing or damaged.
-std::optional<std::map<std::string, std::string>> readOnnxMetadata(const std::filesystem::path& file);
-
-/// True when `readOnnxMetadata` accepts the file.
-bool looksLikeOnnx(const std::filesystem::path& file);
-
 /// True when an encoder's metadata holds what the transducer loader requires (vocab_size,
 /// subsampling_factor, pred_rnn_layers, pred_hidden as non-negative integers; optional is_giga_am
 /// and feat_dim likewise; a known normalize_type) and vocab_size + 1 is the number of tokens.
