@@ -78,8 +78,10 @@ bool resample(soxr* resampler, const float* input, size_t count, double ratio, s
         }
         out.insert(out.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(made));
         consumed += used;
-        // Input is done once all of it is taken and the output buffer was not filled up.
-        if ((input != nullptr && consumed == count && made < buffer.size()) || (input == nullptr && made == 0)) {
+        // Input is done once all of it is taken and the output buffer was not filled up; a call
+        // that moves nothing would be repeated for ever.
+        if ((input != nullptr && consumed == count && made < buffer.size()) || (input == nullptr && made == 0) ||
+            (used == 0 && made == 0)) {
             return true;
         }
     }

@@ -36,7 +36,7 @@ std::filesystem::path modelDirectory() {
 }
 
 std::filesystem::path faultsDirectory() {
-    return RUVEX_TONE_FAULTS_DIR;
+    return modelDirectory().parent_path() / "tone-faults";
 }
 
 void copyModel(const std::filesystem::path& to) {
