@@ -1,6 +1,7 @@
 # The two commands of the README: `make run` and `make test`. Both install what is missing first.
 # `make package` builds the Debian package build/ruvex-voice_<version>_amd64.deb.
-.PHONY: setup build run test package
+# `make fuzz` fuzzes the parsers of outside data (FUZZ_SECONDS per target, 60 by default).
+.PHONY: setup build run test package fuzz
 
 setup:
 	@scripts/setup.sh
@@ -17,3 +18,6 @@ run: build
 
 test: setup
 	@scripts/test.sh
+
+fuzz:
+	@scripts/fuzz.sh

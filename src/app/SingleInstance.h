@@ -9,7 +9,9 @@ namespace app {
 /// however it ends.
 class SingleInstance {
 public:
-    /// Tries to take the lock on `file` (its folder is created when missing).
+    /// Tries to take the lock on `file` (its folder is created private when missing). When that
+    /// folder belongs to another user or others may write to it, the lock is taken on a file of
+    /// the same name in the configuration folder instead, which no other user can hold.
     explicit SingleInstance(const std::filesystem::path& file);
     ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;

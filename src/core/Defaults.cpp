@@ -5,8 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include <fstream>
-#include <sstream>
+#include <cstdio>
+#include <string_view>
 
 namespace core {
 
@@ -19,27 +19,65 @@ std::mutex& fileLock() {
     return lock;
 }
 
-enum class FileState { missing, good, damaged };
+// Settings are one flat object; anything nested deeper than this is damage, and copying or writing
+// it out would recurse once per level.
+constexpr int deepestNesting = 32;
+// A few short keys; a file far larger than that is not ours.
+constexpr std::size_t largestFile = 1 << 20;
 
-FileState readObject(const std::filesystem::path& file, nlohmann::json& object) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        return std::filesystem::exists(file) ? FileState::damaged : FileState::missing;
+enum class FileState { missing, good, damaged, unreadable };
+
+/// True when no array or object in `text` is nested deeper than `limit`; strings are skipped.
+bool shallow(std::string_view text, int limit) {
+    int depth = 0;
+    bool inString = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > limit) {
+                return false;
+            }
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
     }
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    object = nlohmann::json::parse(buffer.str(), nullptr, false);
-    if (object.is_discarded() || !object.is_object()) {
-        object = nlohmann::json::object();
+    return true;
+}
+
+FileState readObject(const std::filesystem::path& file, nlohmann::json& object, std::error_code& readError) {
+    object = nlohmann::json::object();
+    std::string text;
+    readError = readRegularFile(file, text, largestFile);
+    if (readError == std::errc::no_such_file_or_directory) {
+        return FileState::missing;
+    }
+    if (readError && readError != std::errc::file_too_large) {
+        return FileState::unreadable;
+    }
+    if (readError || !shallow(text, deepestNesting)) {
         return FileState::damaged;
     }
+    auto parsed = nlohmann::json::parse(text, nullptr, false);
+    if (parsed.is_discarded() || !parsed.is_object()) {
+        return FileState::damaged;
+    }
+    object = std::move(parsed);
     return FileState::good;
 }
 
 nlohmann::json lookup(const std::filesystem::path& file, const std::string& key) {
     std::lock_guard lock(fileLock());
     nlohmann::json object;
-    if (readObject(file, object) != FileState::good || !object.contains(key)) {
+    std::error_code ignored;
+    if (readObject(file, object, ignored) != FileState::good || !object.contains(key)) {
         return nullptr;
     }
     return object[key];
@@ -48,14 +86,25 @@ nlohmann::json lookup(const std::filesystem::path& file, const std::string& key)
 template <typename Change> bool modify(const std::filesystem::path& file, Change change) {
     std::lock_guard lock(fileLock());
     nlohmann::json object;
-    if (readObject(file, object) == FileState::damaged) {
+    std::error_code readError;
+    switch (readObject(file, object, readError)) {
+    case FileState::damaged: {
         // Keep what the user had before it is replaced; an older copy makes room for this one.
         std::error_code ignored;
         std::filesystem::rename(file, file.string() + ".bad", ignored);
-        object = nlohmann::json::object();
+        break;
+    }
+    case FileState::unreadable:
+        // Replacing a file we could not read would silently drop every other setting in it.
+        std::fprintf(stderr, "ruvex-voice: настройки не сохранены: файл «%s» не читается (%s)\n", file.c_str(),
+                     readError.message().c_str());
+        return false;
+    default:
+        break;
     }
     change(object);
-    return writeAtomically(file, object.dump(2) + "\n");
+    // A value that is not UTF-8 would make the writer throw; it is stored with replacement characters.
+    return writeAtomically(file, object.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
 }
 
 } // namespace

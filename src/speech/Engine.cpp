@@ -3,15 +3,18 @@
 #include "core/AtomicFile.h"
 #include "core/Unicode.h"
 #include "speech/ModelFiles.h"
+#include "speech/OnnxModel.h"
 #include "speech/SherpaOnnx.h"
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 namespace speech {
@@ -99,16 +102,49 @@ struct Setup {
     std::string hotwords; // likewise
 };
 
-/// The model's token table, when every model file passes the cheap checks. The library ends the
-/// process on damaged files instead of failing, so they are refused before it sees them.
+/// The model's token table, when every model file passes the checks. The library ends the process
+/// on damaged or mismatched files instead of failing, so they are refused before it sees them.
 std::optional<std::vector<std::string>> checkedTokens(const Setup& setup) {
     auto tokens = ModelFiles::readTokens(setup.tokens);
-    auto encoderMetadata = ModelFiles::readOnnxMetadata(setup.encoder);
-    if (!tokens || !encoderMetadata || !ModelFiles::encoderFits(*encoderMetadata, tokens->size()) ||
-        !ModelFiles::looksLikeOnnx(setup.decoder) || !ModelFiles::looksLikeOnnx(setup.joiner)) {
+    if (!tokens) {
+        return std::nullopt;
+    }
+    auto encoder = OnnxModel::read(setup.encoder);
+    if (!encoder || !ModelFiles::encoderFits(encoder->metadata, tokens->size())) {
+        return std::nullopt;
+    }
+    auto decoder = OnnxModel::read(setup.decoder);
+    auto joiner = OnnxModel::read(setup.joiner);
+    if (!decoder || !joiner || !ModelFiles::graphsFit(*encoder, *decoder, *joiner, tokens->size())) {
         return std::nullopt;
     }
     return tokens;
+}
+
+struct StreamDeleter {
+    void operator()(const SherpaOnnxOfflineStream* stream) const { SherpaOnnxDestroyOfflineStream(stream); }
+};
+struct ResultDeleter {
+    void operator()(const SherpaOnnxOfflineRecognizerResult* result) const {
+        SherpaOnnxDestroyOfflineRecognizerResult(result);
+    }
+};
+
+/// The trimmed text of one piece decoded with a fresh stream. Lets through what the library throws:
+/// ONNX Runtime reports graphs that fail while running by exceptions through the C functions.
+std::string decode(const SherpaOnnxOfflineRecognizer* recognizer, const std::vector<float>& samples) {
+    std::unique_ptr<const SherpaOnnxOfflineStream, StreamDeleter> stream(SherpaOnnxCreateOfflineStream(recognizer));
+    if (!stream) {
+        return "";
+    }
+    SherpaOnnxAcceptWaveformOffline(stream.get(), sampleRate, samples.data(), static_cast<int32_t>(samples.size()));
+    SherpaOnnxDecodeOfflineStream(recognizer, stream.get());
+    std::unique_ptr<const SherpaOnnxOfflineRecognizerResult, ResultDeleter> result(
+        SherpaOnnxGetOfflineStreamResult(stream.get()));
+    if (!result || result->text == nullptr) {
+        return "";
+    }
+    return core::unicode::trimmed(result->text);
 }
 
 SherpaOnnxOfflineRecognizerConfig configuration(const Setup& setup, float termScore, int threads) {
@@ -171,9 +207,17 @@ Engine::Engine(std::filesystem::path modelDirectory, std::optional<std::filesyst
     SherpaOnnxOfflineRecognizerConfig config = configuration(setup, termScore, threads);
     try {
         recognizer = SherpaOnnxCreateOfflineRecognizer(&config);
-    } catch (const std::exception&) {
-        // ONNX Runtime's load errors unwind through the C function; a model that will not load
-        // must not take the program down.
+        // Some damage shows only when the graphs run (a constant that breaks an operator): half a
+        // second of silence runs each of them once, here, where a failure is still a failed load.
+        if (recognizer != nullptr) {
+            decode(recognizer, std::vector<float>(sampleRate / 2, 0.0f));
+        }
+    } catch (...) {
+        // ONNX Runtime's load and run errors unwind through the C functions; a model that will not
+        // load or run must not take the program down.
+        if (recognizer != nullptr) {
+            SherpaOnnxDestroyOfflineRecognizer(recognizer);
+        }
         recognizer = nullptr;
     }
     if (recognizer == nullptr) {
@@ -191,20 +235,15 @@ std::string Engine::transcribe(const std::vector<float>& samples) {
     if (samples.empty() || samples.size() > static_cast<size_t>(INT32_MAX)) {
         return "";
     }
-    const SherpaOnnxOfflineStream* stream = SherpaOnnxCreateOfflineStream(recognizer);
-    if (stream == nullptr) {
-        return "";
+    try {
+        return decode(recognizer, samples);
+    } catch (const std::exception& error) {
+        // A model file damaged after the load check: this piece is lost, the dictation goes on.
+        std::fprintf(stderr, "ruvex-voice: кусок речи не распознан: %s\n", error.what());
+    } catch (...) {
+        std::fprintf(stderr, "ruvex-voice: кусок речи не распознан\n");
     }
-    SherpaOnnxAcceptWaveformOffline(stream, sampleRate, samples.data(), static_cast<int32_t>(samples.size()));
-    SherpaOnnxDecodeOfflineStream(recognizer, stream);
-    const SherpaOnnxOfflineRecognizerResult* result = SherpaOnnxGetOfflineStreamResult(stream);
-    std::string text;
-    if (result != nullptr && result->text != nullptr) {
-        text = core::unicode::trimmed(result->text);
-    }
-    SherpaOnnxDestroyOfflineRecognizerResult(result);
-    SherpaOnnxDestroyOfflineStream(stream);
-    return text;
+    return "";
 }
 
 } // namespace speech

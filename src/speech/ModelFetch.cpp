@@ -1,17 +1,21 @@
 #include "speech/ModelFetch.h"
 
+#include "core/AtomicFile.h"
 #include "speech/ModelStamps.h"
 #include "speech/Sha256.h"
 
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace speech {
 
@@ -161,6 +165,55 @@ struct CurlFree {
 
 } // namespace
 
+namespace {
+
+int openLockFile(const std::filesystem::path& directory) {
+    return ::open((directory / downloadLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+}
+
+bool tryLock(int fd) {
+    int result;
+    do {
+        result = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+} // namespace
+
+std::unique_ptr<DownloadLock> DownloadLock::acquire(const std::filesystem::path& directory,
+                                                    const std::atomic<bool>& cancelled) {
+    int fd = openLockFile(directory);
+    if (fd < 0) {
+        return std::unique_ptr<DownloadLock>(new DownloadLock(-1));
+    }
+    // Polled rather than blocking, so that a store being destroyed stops waiting.
+    while (!tryLock(fd)) {
+        if (cancelled.load()) {
+            ::close(fd);
+            return nullptr;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return std::unique_ptr<DownloadLock>(new DownloadLock(fd));
+}
+
+DownloadLock::~DownloadLock() {
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+bool isDownloadRunning(const std::filesystem::path& directory) {
+    int fd = ::open((directory / downloadLockName).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return false;
+    }
+    bool running = !tryLock(fd);
+    ::close(fd);
+    return running;
+}
+
 std::string partialFilePrefix(const std::string& name) {
     return "." + name + ".part-";
 }
@@ -234,8 +287,9 @@ std::optional<std::string> place(const FetchRequest& request, TemporaryFile& tem
     if (::fstat(temporary.fd, &info) != 0 || info.st_size != file.size) {
         return damageMessage(file.name);
     }
-    // Model files are ordinary readable files; the data must be on disk before the rename makes it count.
-    if (::fchmod(temporary.fd, 0644) != 0 || ::fsync(temporary.fd) != 0) {
+    // mkstemp makes the file private: model files get what the user's umask gives new files. The
+    // data must be on disk before the rename makes it count.
+    if (::fchmod(temporary.fd, core::newFileMode()) != 0 || ::fsync(temporary.fd) != 0) {
         return fileErrorMessage(errno);
     }
     if (int error = temporary.closeFile(); error != 0) {

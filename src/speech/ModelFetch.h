@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -28,6 +29,31 @@ struct FetchRequest {
 std::optional<std::string> fetchModelFile(const FetchRequest& request,
                                           const std::function<void(std::int64_t written)>& progress,
                                           const std::atomic<bool>& cancelled);
+
+/// An advisory lock on a model folder, held by one downloader at a time for its whole download,
+/// so that two processes never fetch into one folder or clear away each other's partial files.
+/// Released when the object goes (and by the system when the process ends, however it ends).
+class DownloadLock {
+public:
+    /// Waits until no other downloader holds the folder's lock, then holds it. None once
+    /// `cancelled` turns true while waiting. When the lock file cannot be opened (the folder is
+    /// missing or not writable) the result holds nothing: the download then fails on its own.
+    static std::unique_ptr<DownloadLock> acquire(const std::filesystem::path& directory,
+                                                 const std::atomic<bool>& cancelled);
+    ~DownloadLock();
+    DownloadLock(const DownloadLock&) = delete;
+    DownloadLock& operator=(const DownloadLock&) = delete;
+
+private:
+    explicit DownloadLock(int fd) : fd(fd) {}
+    int fd;
+};
+
+/// True when some downloader holds the lock of `directory` now.
+bool isDownloadRunning(const std::filesystem::path& directory);
+
+/// The name of the lock file kept in a model folder.
+constexpr const char* downloadLockName = ".download.lock";
 
 /// How the name of a partial download of the file called `name` begins.
 std::string partialFilePrefix(const std::string& name);

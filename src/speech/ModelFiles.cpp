@@ -1,5 +1,7 @@
 #include "speech/ModelFiles.h"
 
+#include "core/AtomicFile.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -27,20 +29,21 @@ std::vector<std::string> fields(const std::string& line) {
     return result;
 }
 
+// Token tables and vocabularies are tens of kilobytes; anything near this is not one.
+constexpr std::size_t largestTextFile = 64 << 20;
+
 std::optional<std::vector<std::string>> readLines(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    std::string text;
+    if (core::readRegularFile(file, text, largestTextFile)) {
         return std::nullopt;
     }
     std::vector<std::string> lines;
+    std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
         lines.push_back(line);
-    }
-    if (in.bad()) {
-        return std::nullopt;
     }
     return lines;
 }
@@ -59,44 +62,6 @@ std::optional<int64_t> parseId(const std::string& text) {
         return std::nullopt;
     }
     return std::stoll(text);
-}
-
-// Reads one base-128 varint; false at the end of the file or on an over-long encoding.
-bool readVarint(std::istream& in, uint64_t& value) {
-    value = 0;
-    for (int shift = 0; shift < 64; shift += 7) {
-        int byte = in.get();
-        if (byte == EOF) {
-            return false;
-        }
-        value |= static_cast<uint64_t>(byte & 0x7f) << shift;
-        if ((byte & 0x80) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// One StringStringEntryProto: key (field 1) and value (field 2), both length-delimited.
-std::optional<std::pair<std::string, std::string>> keyAndValue(const std::string& entry) {
-    std::istringstream in(entry);
-    std::pair<std::string, std::string> result;
-    while (in.peek() != EOF) {
-        uint64_t tag = 0;
-        uint64_t length = 0;
-        if (!readVarint(in, tag) || (tag & 7) != 2 || !readVarint(in, length) ||
-            length > entry.size() - static_cast<uint64_t>(in.tellg())) {
-            return std::nullopt;
-        }
-        std::string text(length, '\0');
-        in.read(text.data(), static_cast<std::streamsize>(length));
-        if ((tag >> 3) == 1) {
-            result.first = text;
-        } else if ((tag >> 3) == 2) {
-            result.second = text;
-        }
-    }
-    return result;
 }
 
 } // namespace
@@ -139,80 +104,6 @@ bool isValidBpeVocab(const std::filesystem::path& file) {
     });
 }
 
-std::optional<std::map<std::string, std::string>> readOnnxMetadata(const std::filesystem::path& file) {
-    std::error_code error;
-    auto size = std::filesystem::file_size(file, error);
-    if (error || size == 0) {
-        return std::nullopt;
-    }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    constexpr uint64_t graphField = 7;
-    constexpr uint64_t metadataField = 14;
-    constexpr uint64_t largestEntry = 1 << 20;
-    std::map<std::string, std::string> metadata;
-    bool hasGraph = false;
-    uint64_t position = 0;
-    while (position < size) {
-        uint64_t tag = 0;
-        if (!readVarint(in, tag)) {
-            return std::nullopt;
-        }
-        uint64_t field = tag >> 3;
-        uint64_t wireType = tag & 7;
-        if (field == 0) {
-            return std::nullopt;
-        }
-        uint64_t skip = 0;
-        switch (wireType) {
-        case 0: {
-            uint64_t ignored = 0;
-            if (!readVarint(in, ignored)) {
-                return std::nullopt;
-            }
-            break;
-        }
-        case 1:
-            skip = 8;
-            break;
-        case 2:
-            if (!readVarint(in, skip)) {
-                return std::nullopt;
-            }
-            break;
-        case 5:
-            skip = 4;
-            break;
-        default:
-            return std::nullopt;
-        }
-        uint64_t here = static_cast<uint64_t>(in.tellg());
-        if (skip > size - here) {
-            return std::nullopt;
-        }
-        hasGraph = hasGraph || (field == graphField && wireType == 2);
-        if (field == metadataField && wireType == 2 && skip <= largestEntry) {
-            std::string entry(skip, '\0');
-            in.read(entry.data(), static_cast<std::streamsize>(skip));
-            if (auto pair = keyAndValue(entry)) {
-                metadata[pair->first] = pair->second;
-            }
-        }
-        position = here + skip;
-        in.seekg(static_cast<std::streamoff>(position));
-    }
-    if (!hasGraph || position != size) {
-        return std::nullopt;
-    }
-    return metadata;
-}
-
-bool looksLikeOnnx(const std::filesystem::path& file) {
-    return readOnnxMetadata(file).has_value();
-}
-
 bool encoderFits(const std::map<std::string, std::string>& metadata, size_t tokenCount) {
     auto number = [&](const std::string& key) -> std::optional<int64_t> {
         auto found = metadata.find(key);
@@ -238,6 +129,107 @@ bool encoderFits(const std::map<std::string, std::string>& metadata, size_t toke
         }
     }
     return static_cast<size_t>(*number("vocab_size")) + 1 == tokenCount;
+}
+
+namespace {
+
+using Value = OnnxModel::Value;
+
+/// The library feeds and fetches values by the names the graph declares, in order.
+bool namesUsable(const std::vector<Value>& values) {
+    std::set<std::string_view> seen;
+    return std::all_of(values.begin(), values.end(),
+                       [&](const Value& value) { return !value.name.empty() && seen.insert(value.name).second; });
+}
+
+/// True when `value` is a tensor of `type` whose declared shape, if any, has the rank of `sizes`
+/// and a size matching each of them where both are known (-1 in `sizes`: any size).
+bool fits(const Value& value, std::int32_t type, std::initializer_list<std::int64_t> sizes) {
+    if (value.elementType != type) {
+        return false;
+    }
+    if (!value.hasShape) {
+        return true;
+    }
+    if (value.shape.size() != sizes.size()) {
+        return false;
+    }
+    auto expected = sizes.begin();
+    for (std::int64_t size : value.shape) {
+        if (size >= 0 && *expected >= 0 && size != *expected) {
+            return false;
+        }
+        ++expected;
+    }
+    return true;
+}
+
+std::int64_t dimension(const Value& value, size_t index) {
+    return value.hasShape && index < value.shape.size() ? value.shape[index] : -1;
+}
+
+std::int64_t metadataNumber(const OnnxModel& model, const std::string& key, std::int64_t fallback) {
+    auto found = model.metadata.find(key);
+    auto number = found == model.metadata.end() ? std::nullopt : parseId(found->second);
+    return number ? *number : fallback;
+}
+
+bool encoderGraphFits(const OnnxModel& encoder) {
+    const auto& in = encoder.inputs;
+    const auto& out = encoder.outputs;
+    // The GigaAM front end always makes 64 features; other models take feat_dim (else the 64 asked for).
+    std::int64_t features =
+        metadataNumber(encoder, "is_giga_am", 0) == 1 ? 64 : metadataNumber(encoder, "feat_dim", 64);
+    return in.size() == 2 && out.size() >= 2 && fits(in[0], Value::float32, {-1, features, -1}) &&
+           fits(in[1], Value::int64, {-1}) && fits(out[0], Value::float32, {-1, -1, -1}) &&
+           // The library ends the process on any other type of frame count.
+           (fits(out[1], Value::int32, {-1}) || fits(out[1], Value::int64, {-1}));
+}
+
+bool decoderGraphFits(const OnnxModel& decoder, std::int64_t layers, std::int64_t hidden) {
+    const auto& in = decoder.inputs;
+    const auto& out = decoder.outputs;
+    return in.size() == 4 && out.size() >= 4 && fits(in[0], Value::int32, {1, 1}) && fits(in[1], Value::int32, {1}) &&
+           fits(in[2], Value::float32, {layers, 1, hidden}) && fits(in[3], Value::float32, {layers, 1, hidden}) &&
+           out[0].elementType == Value::float32 && fits(out[2], Value::float32, {layers, 1, hidden}) &&
+           fits(out[3], Value::float32, {layers, 1, hidden});
+}
+
+bool joinerGraphFits(const OnnxModel& joiner, const Value& encoded, const Value& predicted, size_t tokenCount) {
+    const auto& in = joiner.inputs;
+    const auto& out = joiner.outputs;
+    if (in.size() != 2 || out.empty() || !fits(in[0], Value::float32, {1, dimension(encoded, 1), 1}) ||
+        in[1].elementType != Value::float32 || out[0].elementType != Value::float32) {
+        return false;
+    }
+    // The decoder's output goes into the joiner as it is.
+    if (in[1].hasShape && predicted.hasShape) {
+        if (in[1].shape.size() != predicted.shape.size()) {
+            return false;
+        }
+        for (size_t i = 0; i < predicted.shape.size(); ++i) {
+            if (in[1].shape[i] >= 0 && predicted.shape[i] >= 0 && in[1].shape[i] != predicted.shape[i]) {
+                return false;
+            }
+        }
+    }
+    // The loader reads the width of the scores from the declaration and ends the process unless it
+    // is the number of tokens.
+    return out[0].hasShape && !out[0].shape.empty() && out[0].shape.back() == static_cast<std::int64_t>(tokenCount);
+}
+
+} // namespace
+
+bool graphsFit(const OnnxModel& encoder, const OnnxModel& decoder, const OnnxModel& joiner, size_t tokenCount) {
+    for (const auto* model : {&encoder, &decoder, &joiner}) {
+        if (!namesUsable(model->inputs) || !namesUsable(model->outputs)) {
+            return false;
+        }
+    }
+    std::int64_t layers = metadataNumber(encoder, "pred_rnn_layers", -1);
+    std::int64_t hidden = metadataNumber(encoder, "pred_hidden", -1);
+    return layers >= 0 && hidden >= 0 && encoderGraphFits(encoder) && decoderGraphFits(decoder, layers, hidden) &&
+           joinerGraphFits(joiner, encoder.outputs[0], decoder.outputs[0], tokenCount);
 }
 
 std::string bpeVocabFor(const std::vector<std::string>& tokens) {
@@ -267,22 +259,29 @@ std::optional<std::vector<std::string>> readBpePieces(const std::filesystem::pat
     return pieces;
 }
 
-bool canSpell(const std::string& term, const std::vector<std::string>& pieces) {
-    auto words = fields(term);
-    if (words.empty()) {
-        return false;
+namespace {
+
+/// Tells which words a set of pieces can write; built once for many terms.
+class Speller {
+public:
+    explicit Speller(const std::vector<std::string>& pieces) : known(pieces.begin(), pieces.end()) {
+        for (const auto& piece : pieces) {
+            longest = std::max(longest, piece.size());
+        }
     }
-    std::unordered_set<std::string_view> known(pieces.begin(), pieces.end());
-    size_t longest = 0;
-    for (const auto& piece : pieces) {
-        longest = std::max(longest, piece.size());
-    }
-    for (const auto& word : words) {
-        if (word.front() == ':') {
+
+    bool canSpell(const std::string& term) const {
+        auto words = fields(term);
+        if (words.empty()) {
             return false;
         }
-        // Pieces are matched as byte strings: reachable[i] says the first i bytes can be written.
-        std::string marked = wordMark + word;
+        return std::all_of(words.begin(), words.end(),
+                           [&](const std::string& word) { return word.front() != ':' && canWrite(wordMark + word); });
+    }
+
+private:
+    // Pieces are matched as byte strings: reachable[i] says the first i bytes can be written.
+    bool canWrite(std::string_view marked) const {
         std::vector<bool> reachable(marked.size() + 1, false);
         reachable[0] = true;
         for (size_t start = 0; start < marked.size(); ++start) {
@@ -290,19 +289,26 @@ bool canSpell(const std::string& term, const std::vector<std::string>& pieces) {
                 continue;
             }
             for (size_t length = 1; length <= longest && start + length <= marked.size(); ++length) {
-                if (known.count(std::string_view(marked).substr(start, length)) != 0) {
+                if (known.count(marked.substr(start, length)) != 0) {
                     reachable[start + length] = true;
                 }
             }
         }
-        if (!reachable[marked.size()]) {
-            return false;
-        }
+        return reachable[marked.size()];
     }
-    return true;
+
+    std::unordered_set<std::string_view> known; // views into the caller's pieces
+    size_t longest = 0;
+};
+
+} // namespace
+
+bool canSpell(const std::string& term, const std::vector<std::string>& pieces) {
+    return Speller(pieces).canSpell(term);
 }
 
 std::vector<std::string> spellableTerms(const std::string& termsText, const std::vector<std::string>& pieces) {
+    const Speller speller(pieces);
     std::vector<std::string> kept;
     std::string_view text = termsText;
     const std::string_view byteOrderMark = "\xEF\xBB\xBF";
@@ -314,7 +320,7 @@ std::vector<std::string> spellableTerms(const std::string& termsText, const std:
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
-        if (!fields(line).empty() && canSpell(line, pieces)) {
+        if (speller.canSpell(line)) {
             kept.push_back(line);
         }
     }

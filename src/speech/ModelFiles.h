@@ -1,5 +1,7 @@
 #pragma once
 
+#include "speech/OnnxModel.h"
+
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -19,19 +21,21 @@ std::optional<std::vector<std::string>> readTokens(const std::filesystem::path& 
 /// True when every line of a bpe vocabulary holds a piece and a number, with no empty line.
 bool isValidBpeVocab(const std::filesystem::path& file);
 
-/// The metadata of an ONNX model file, when the file is a non-empty, well-formed protobuf message
-/// as an ONNX model is: every top-level field has a known wire type and fits in the file, and the
-/// graph field is present. Reads only the top-level field headers and the metadata entries, so it
-/// is cheap for large models. Nothing when the file is missing or damaged.
-std::optional<std::map<std::string, std::string>> readOnnxMetadata(const std::filesystem::path& file);
-
-/// True when `readOnnxMetadata` accepts the file.
-bool looksLikeOnnx(const std::filesystem::path& file);
-
 /// True when an encoder's metadata holds what the transducer loader requires (vocab_size,
 /// subsampling_factor, pred_rnn_layers, pred_hidden as non-negative integers; optional is_giga_am
 /// and feat_dim likewise; a known normalize_type) and vocab_size + 1 is the number of tokens.
 bool encoderFits(const std::map<std::string, std::string>& metadata, size_t tokenCount);
+
+/// True when the encoder, decoder and joiner graphs declare what the transducer loader and its
+/// decoding feed them and read from them, so that the library neither ends the process nor fails
+/// at every piece: the encoder takes float features [N, 64, T] (or its feat_dim) and int64 lengths
+/// [N] and gives float [N, D, T'] and int32 or int64 lengths; the decoder takes int32 [1, 1] and
+/// [1] and two float states [L, 1, H] (L and H from the encoder's pred_rnn_layers and
+/// pred_hidden) and gives a float output and the two states back; the joiner takes a float
+/// encoder frame [1, D, 1] and the decoder's output and gives float scores whose declared last
+/// dimension is exactly `tokenCount`. Names must be present and distinct; sizes that are not
+/// declared fit anything. `encoder`'s metadata must already have passed `encoderFits`.
+bool graphsFit(const OnnxModel& encoder, const OnnxModel& decoder, const OnnxModel& joiner, size_t tokenCount);
 
 /// A bpe vocabulary made from the token table: every piece except "<blk>", each with the score -1,
 /// which makes the encoder prefer the fewest, longest pieces.

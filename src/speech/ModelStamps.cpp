@@ -5,8 +5,6 @@
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
 
-#include <fstream>
-
 namespace speech {
 
 std::optional<FileStamp> FileStamp::of(const std::filesystem::path& file) {
@@ -19,11 +17,12 @@ std::optional<FileStamp> FileStamp::of(const std::filesystem::path& file) {
 }
 
 ModelStamps::ModelStamps(std::filesystem::path directory) : file(directory / ModelStore::stampFileName) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    // A handful of entries; a pipe or a huge file in its place reads as no record.
+    std::string text;
+    if (core::readRegularFile(file, text, 1 << 20)) {
         return;
     }
-    auto json = nlohmann::json::parse(in, nullptr, false);
+    auto json = nlohmann::json::parse(text, nullptr, false);
     if (!json.is_object()) {
         return;
     }

@@ -62,6 +62,40 @@ std::int64_t sizeOf(const std::filesystem::path& file) {
     return static_cast<std::int64_t>(info.st_size);
 }
 
+/// The files of `table` that are absent from `directory` or of the wrong size, in table order.
+std::vector<ModelStore::File> missingFiles(const std::filesystem::path& directory,
+                                           const std::vector<ModelStore::File>& table) {
+    std::vector<ModelStore::File> missing;
+    for (const auto& file : table) {
+        if (sizeOf(directory / file.name) != file.size) {
+            missing.push_back(file);
+        }
+    }
+    return missing;
+}
+
+std::int64_t pendingBytes(const std::vector<ModelStore::File>& files) {
+    return std::accumulate(files.begin(), files.end(), std::int64_t{0},
+                           [](std::int64_t sum, const ModelStore::File& file) { return sum + file.size; });
+}
+
+/// Removes partial files that transfers cut short by a crash or an interrupted command left behind;
+/// up to 224 MB each, they would pile up unseen. Only while holding the download lock: a partial
+/// file is then never one that a running download still writes.
+void removeLeftovers(const std::filesystem::path& directory, const std::vector<ModelStore::File>& table) {
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+        auto entry = it->path().filename().string();
+        for (const auto& file : table) {
+            if (entry.starts_with(partialFilePrefix(file.name))) {
+                std::error_code ignored;
+                std::filesystem::remove(it->path(), ignored);
+                break;
+            }
+        }
+    }
+}
+
 } // namespace
 
 bool ModelStore::isReady() const {
@@ -94,39 +128,45 @@ void ModelStore::download() {
     // An error is left to the transfer, which then fails with a message the user can read.
     std::error_code ignored;
     std::filesystem::create_directories(folder, ignored);
-    removeLeftovers();
     current.pending.clear();
-    std::int64_t pendingBytes = 0;
-    for (const auto& file : table) {
-        if (sizeOf(folder / file.name) != file.size) {
-            current.pending.push_back(file);
-            pendingBytes += file.size;
-        }
-    }
-    current.doneBytes = total - pendingBytes;
+    current.doneBytes = total - pendingBytes(missingFiles(folder, table));
     setState(State::downloading(static_cast<double>(current.doneBytes) / static_cast<double>(total)));
-    next();
+    std::uint64_t task = ++current.task;
+    // Another process may be downloading into the folder: wait for it on the queue, then see what
+    // is still missing, since it may have fetched some of the files meanwhile.
+    queue.post([this, task, &main = main, folder = folder, table = table, weak = std::weak_ptr<char>(alive),
+                cancelled = cancelled] {
+        std::shared_ptr<DownloadLock> lock = DownloadLock::acquire(folder, *cancelled);
+        if (!lock) {
+            return;
+        }
+        removeLeftovers(folder, table);
+        main.post([this, weak, task, lock, pending = missingFiles(folder, table)]() mutable {
+            if (!weak.expired()) {
+                begin(task, std::move(lock), std::move(pending));
+            }
+        });
+    });
 }
 
-void ModelStore::removeLeftovers() {
-    // A transfer cut short by a crash or an interrupted command leaves its partial file behind;
-    // up to 224 MB each, they would pile up unseen. None of ours runs now, so any found is stale.
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        auto entry = it->path().filename().string();
-        for (const auto& file : table) {
-            if (entry.starts_with(partialFilePrefix(file.name))) {
-                std::error_code ignored;
-                std::filesystem::remove(it->path(), ignored);
-                break;
-            }
-        }
+void ModelStore::begin(std::uint64_t task, std::shared_ptr<DownloadLock> lock, std::vector<File> pending) {
+    if (task != current.task) {
+        return;
     }
+    current.lock = std::move(lock);
+    std::int64_t done = total - pendingBytes(pending);
+    current.pending = std::move(pending);
+    if (done != current.doneBytes) {
+        current.doneBytes = done;
+        setState(State::downloading(static_cast<double>(done) / static_cast<double>(total)));
+    }
+    next();
 }
 
 void ModelStore::next() {
     if (current.pending.empty()) {
         current.file.reset();
+        current.lock.reset();
         setState(State::ready());
         return;
     }
@@ -177,6 +217,7 @@ void ModelStore::finished(std::uint64_t task, std::optional<std::string> failure
 void ModelStore::fail(std::string message) {
     current.pending.clear();
     current.file.reset();
+    current.lock.reset();
     setState(State::failed(std::move(message)));
 }
 

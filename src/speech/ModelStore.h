@@ -16,6 +16,8 @@
 
 namespace speech {
 
+class DownloadLock;
+
 /// Owns the speech model files on disk: knows the four files with their sizes and SHA-256
 /// digests, whether they are all present, and downloads the missing ones one after another,
 /// verifying each before it is moved into place.
@@ -72,7 +74,9 @@ public:
     bool isReady() const override;
 
     /// Starts or restarts the download of the files that are absent or of the wrong size; does
-    /// nothing while a download runs. Files of the right size are kept. Main thread.
+    /// nothing while a download runs. Files of the right size are kept. While another process
+    /// downloads into the same folder, this one waits (downloading, at the share already on disk)
+    /// and then fetches only what is still missing. Main thread.
     void download() override;
 
     /// Checks the digests of the files in place and removes any whose contents are wrong, so that
@@ -99,12 +103,13 @@ private:
         State state;
         std::vector<File> pending;
         std::int64_t doneBytes = 0;
-        std::optional<File> file; ///< the file whose transfer runs
-        std::uint64_t task = 0;   ///< tells the events of the running transfer from stale ones
+        std::optional<File> file;           ///< the file whose transfer runs
+        std::uint64_t task = 0;             ///< tells the events of the running transfer from stale ones
+        std::shared_ptr<DownloadLock> lock; ///< held from the start of a download to its end
     };
 
     void setState(State state);
-    void removeLeftovers();
+    void begin(std::uint64_t task, std::shared_ptr<DownloadLock> lock, std::vector<File> pending);
     void next();
     void fail(std::string message);
     void progressed(std::uint64_t task, std::int64_t written);

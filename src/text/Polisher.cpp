@@ -1,6 +1,7 @@
 #include "text/Polisher.h"
 
 #include "core/Unicode.h"
+#include "text/ChatReply.h"
 #include "text/Keychain.h"
 #include "text/Transcript.h"
 
@@ -176,39 +177,9 @@ Reply post(const std::string& url, const std::string& key, const std::string& bo
     return reply;
 }
 
-/// The first choice's message content, passed through `unquoted`; nothing when the reply is not a
-/// well-formed answer or the answer is empty.
+/// The answer of a transferred reply; nothing when the reply is not a well-formed answer.
 std::optional<std::string> answerOf(const Reply& reply) {
-    if (!reply.transferred || reply.status != 200 || reply.body.empty()) {
-        return std::nullopt;
-    }
-    auto json = nlohmann::json::parse(reply.body, nullptr, false);
-    if (json.is_discarded() || !json.is_object()) {
-        return std::nullopt;
-    }
-    auto choices = json.find("choices");
-    if (choices == json.end() || !choices->is_array() || choices->empty()) {
-        return std::nullopt;
-    }
-    for (const auto& choice : *choices) {
-        if (!choice.is_object()) {
-            return std::nullopt;
-        }
-    }
-    const auto& first = choices->front();
-    auto message = first.find("message");
-    if (message == first.end() || !message->is_object()) {
-        return std::nullopt;
-    }
-    auto content = message->find("content");
-    if (content == message->end() || !content->is_string()) {
-        return std::nullopt;
-    }
-    auto answer = Polisher::unquoted(content->get_ref<const std::string&>());
-    if (answer.empty()) {
-        return std::nullopt;
-    }
-    return answer;
+    return reply.transferred ? ChatReply::answer(reply.status, reply.body) : std::nullopt;
 }
 
 bool isQuotePair(std::string_view first, std::string_view last) {

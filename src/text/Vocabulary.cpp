@@ -18,6 +18,7 @@
 #include <memory>
 #include <sstream>
 #include <string_view>
+#include <unordered_set>
 
 namespace text {
 
@@ -139,8 +140,10 @@ bool standsAlone(const icu::UnicodeString& text, int32_t start, int32_t end) {
 /// replaced by `written` taken literally. This is what "(?<![\p{L}\p{N}])heard(?![\p{L}\p{N}])"
 /// does, but the look-arounds are checked here: compiling them case-insensitively costs ICU about
 /// ten milliseconds per rule, far more than the whole dictation's text takes to process.
+/// Nothing when ICU fails, or when the result would be longer than `longest` code units, which
+/// sets `tooLong`.
 std::optional<icu::UnicodeString> replaceLiterally(const icu::RegexPattern& heard, const icu::UnicodeString& text,
-                                                   const icu::UnicodeString& written) {
+                                                   const icu::UnicodeString& written, int64_t longest, bool& tooLong) {
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::RegexMatcher> matcher(heard.matcher(text, status));
     if (U_FAILURE(status) || !matcher) {
@@ -153,6 +156,10 @@ std::optional<icu::UnicodeString> replaceLiterally(const icu::RegexPattern& hear
         int32_t start = matcher->start(status);
         int32_t end = matcher->end(status);
         if (end > start && standsAlone(text, start, end)) {
+            if (int64_t{result.length()} + (start - copied) + written.length() > longest) {
+                tooLong = true;
+                return std::nullopt;
+            }
             result.append(text, copied, start - copied).append(written);
             copied = from = end;
         } else {
@@ -161,6 +168,10 @@ std::optional<icu::UnicodeString> replaceLiterally(const icu::RegexPattern& hear
         }
     }
     if (U_FAILURE(status)) {
+        return std::nullopt;
+    }
+    if (int64_t{result.length()} + (text.length() - copied) > longest) {
+        tooLong = true;
         return std::nullopt;
     }
     result.append(text, copied, text.length() - copied);
@@ -219,6 +230,7 @@ Vocabulary::Vocabulary(const std::string& text) {
     }
     static constexpr std::string_view arrow = "\xE2\x86\x92"; // →
     static constexpr std::string_view asciiArrow = "->";
+    std::unordered_set<std::string_view> seen; // views into `text`, which outlives the loop
     for (auto raw : lines(body)) {
         auto line = trim(raw);
         if (line.empty() || line.front() == '#') {
@@ -238,7 +250,7 @@ Vocabulary::Vocabulary(const std::string& text) {
             }
             continue;
         }
-        if (std::find(terms.begin(), terms.end(), line) == terms.end()) {
+        if (seen.insert(line).second) {
             terms.emplace_back(line);
         }
     }
@@ -295,11 +307,17 @@ std::string Vocabulary::apply(const std::string& text) const {
         return text;
     }
     icu::UnicodeString current = icu::UnicodeString::fromUTF8(text);
+    const int64_t longest = growthFactor * int64_t{current.length()} + growthAllowance;
     // A case-insensitive match is a run whose case folding equals the folded `heard`, so a rule
     // whose folded text does not occur in the folded dictation cannot fire. Most rules do not, and
     // this plain search saves compiling and running their expressions.
     icu::UnicodeString folded = icu::UnicodeString(current).foldCase();
+    // A rule repeated in the file would fire again on its own output ("а → а а" doubles the text).
+    std::unordered_set<std::string> applied;
     for (const auto& replacement : replacements) {
+        if (!applied.insert(replacement.heard + '\0' + replacement.written).second) {
+            continue;
+        }
         icu::UnicodeString heard = icu::UnicodeString::fromUTF8(replacement.heard);
         if (folded.indexOf(icu::UnicodeString(heard).foldCase()) < 0) {
             continue;
@@ -312,7 +330,13 @@ std::string Vocabulary::apply(const std::string& text) const {
         if (U_FAILURE(status) || !compiled) {
             continue;
         }
-        auto replaced = replaceLiterally(*compiled, current, icu::UnicodeString::fromUTF8(replacement.written));
+        icu::UnicodeString written = icu::UnicodeString::fromUTF8(replacement.written);
+        bool tooLong = false;
+        auto replaced = replaceLiterally(*compiled, current, written, longest, tooLong);
+        if (tooLong) {
+            // Rules that keep growing the text feed on each other; the text before this one stays.
+            break;
+        }
         if (replaced && *replaced != current) {
             current = *replaced;
             folded = icu::UnicodeString(current).foldCase();
@@ -325,14 +349,13 @@ std::string Vocabulary::apply(const std::string& text) const {
 
 std::optional<std::filesystem::path> Vocabulary::writeTermsFile() const {
     std::string contents;
-    std::vector<std::string> written;
+    std::unordered_set<std::string> written;
     for (const auto& term : terms) {
         auto line = hotwordLine(term);
-        if (line.empty() || std::find(written.begin(), written.end(), line) != written.end()) {
+        if (line.empty() || !written.insert(line).second) {
             continue;
         }
         contents += line + "\n";
-        written.push_back(std::move(line));
     }
     if (written.empty()) {
         return std::nullopt;

@@ -46,7 +46,15 @@ struct Vocabulary {
     /// the old file is then unchanged.
     static void save(const std::string& text);
 
+    /// How far the replacements may grow a text: to `growthFactor` times its length (in UTF-16
+    /// code units) plus `growthAllowance`.
+    static constexpr int growthFactor = 8;
+    static constexpr int growthAllowance = 1024;
+
     /// The text with every replacement applied in file order (each sees the output of the last).
+    /// A rule repeated with the same written text applies once. Once a rule would grow the text
+    /// past the bound above, it and the rules after it are left out: rules that feed on each other
+    /// cannot fill memory.
     std::string apply(const std::string& text) const;
 
     /// Writes "terms.txt" beside the dictionary (one term a line) and returns its location;

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -110,6 +113,21 @@ TEST(SingleInstance, OnlyOneHolderUntilItGoes) {
         EXPECT_EQ(WEXITSTATUS(status), 3);
     }
     EXPECT_TRUE(app::SingleInstance(file).acquired());
+
+    // A folder another user controls (or one open to everyone), with a lock file of theirs that they
+    // hold, cannot keep the program from starting; still one copy at a time.
+    const auto shared = home.path() / "tmp" / "ruvex-voice-1000";
+    std::filesystem::create_directories(shared);
+    ASSERT_EQ(::chmod(shared.c_str(), 0777), 0);
+    if (geteuid() == 0) {
+        ASSERT_EQ(::chown(shared.c_str(), 65534, 65534), 0);
+    }
+    const int theirs = ::open((shared / "ruvex-voice.lock").c_str(), O_RDWR | O_CREAT, 0666);
+    ASSERT_EQ(::flock(theirs, LOCK_EX | LOCK_NB), 0);
+    app::SingleInstance mine(shared / "ruvex-voice.lock");
+    EXPECT_TRUE(mine.acquired());
+    EXPECT_FALSE(app::SingleInstance(shared / "ruvex-voice.lock").acquired());
+    ::close(theirs);
 }
 
 TEST(ModelFolder, ReadyWhenEveryFileIsThereAndNeverDownloads) {

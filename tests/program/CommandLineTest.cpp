@@ -66,7 +66,8 @@ TEST(Transcribe, PrintsEachFileCleanedAndCorrectedAndSaysWhatFailed) {
     // The dictionary's term flips the ambiguous word; its replacement applies.
     EXPECT_EQ(run.out, "здравствуй мир как дела\nДон\n");
     EXPECT_EQ(run.err, "Не удалось прочитать аудиофайл «" + (files / "missing.wav").string() +
-                           "»\nНе удалось прочитать аудиофайл «" + (files / "notes.txt").string() + "»\n");
+                           "»: файл не найден\nНе удалось прочитать аудиофайл «" + (files / "notes.txt").string() +
+                           "»: формат не распознан\n");
 
     auto broken = files / "broken";
     tones::copyModel(broken);

@@ -2,6 +2,7 @@
 #include "ModelTesting.h"
 #include "Tones.h"
 #include "speech/ModelFiles.h"
+#include "speech/OnnxModel.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -21,31 +22,6 @@ using testsupport::TempDir;
 using testsupport::writeFile;
 
 const char* const vocabVariable = "RUVEX_VOICE_BPE_VOCAB";
-
-std::string varint(uint64_t value) {
-    std::string out;
-    do {
-        unsigned char byte = value & 0x7f;
-        value >>= 7;
-        out += static_cast<char>(value != 0 ? byte | 0x80 : byte);
-    } while (value != 0);
-    return out;
-}
-
-std::string lengthDelimited(uint64_t field, const std::string& body) {
-    return varint(field << 3 | 2) + varint(body.size()) + body;
-}
-
-// Well-formed at the top level with the loader's metadata, but the graph inside is garbage:
-// only the runtime's parser notices, and it throws through the library.
-std::string garbledEncoder() {
-    std::string model = "\x08\x08" + lengthDelimited(7, std::string(64, '\xff'));
-    auto metadata = speech::ModelFiles::readOnnxMetadata(tones::modelDirectory() / "encoder.int8.onnx");
-    for (const auto& [key, value] : *metadata) {
-        model += lengthDelimited(14, lengthDelimited(1, key) + lengthDelimited(2, value));
-    }
-    return model;
-}
 
 TEST(Engine, DecodesPhrasesWithGreedySearchAndTrimsTheText) {
     ScopedEnv noVocab(vocabVariable, std::nullopt);
@@ -124,34 +100,46 @@ TEST(Engine, MissingOrDamagedModelFilesFailWithoutEndingTheProcess) {
         return whole.substr(0, whole.size() / 2);
     };
     std::string tokens = readFile(tones::modelDirectory() / "tokens.txt");
-    writeFile(dir / "garbled.onnx", garbledEncoder());
-    ASSERT_TRUE(speech::ModelFiles::encoderFits(*speech::ModelFiles::readOnnxMetadata(dir / "garbled.onnx"), 40))
-        << "the garbled encoder must pass the cheap checks, so that creation itself is exercised";
-    // One case for each check before creation, and for the library's own failures.
-    const std::pair<std::string, std::optional<std::string>> damages[] = {
-        {"encoder.int8.onnx", std::nullopt},
-        {"decoder.onnx", half("decoder.onnx")},
-        {"joiner.onnx", half("joiner.onnx")},
-        {"tokens.txt", std::nullopt},
-        {"encoder.int8.onnx", half("encoder.int8.onnx")},
-        {"encoder.int8.onnx", readFile(tones::modelDirectory() / "decoder.onnx")},
-        {"encoder.int8.onnx", garbledEncoder()},
-        {"tokens.txt", tokens.substr(0, tokens.find("<blk>"))},
-        {"tokens.txt", tokens + "x 40\n"},
+    std::string unknown = readFile(tones::faultsDirectory() / "encoder-unknown-operator.onnx");
+    auto parsed = speech::OnnxModel::parse(unknown);
+    ASSERT_TRUE(parsed && speech::ModelFiles::encoderFits(parsed->metadata, 40))
+        << "an encoder only the runtime refuses must pass the checks, so that creation itself is exercised";
+    // One case for each check before creation, and for the library's own failures: each would end
+    // the process inside the library if the checks let it through.
+    std::string encoder = readFile(tones::modelDirectory() / "encoder.int8.onnx");
+    std::string decoder = readFile(tones::modelDirectory() / "decoder.onnx");
+    std::string joiner = readFile(tones::modelDirectory() / "joiner.onnx");
+    using Damage = std::vector<std::pair<std::string, std::optional<std::string>>>;
+    const Damage damages[] = {
+        {{"encoder.int8.onnx", std::nullopt}},
+        {{"decoder.onnx", half("decoder.onnx")}},
+        {{"joiner.onnx", half("joiner.onnx")}},
+        {{"tokens.txt", std::nullopt}},
+        {{"encoder.int8.onnx", half("encoder.int8.onnx")}},
+        {{"encoder.int8.onnx", decoder}},
+        {{"encoder.int8.onnx", unknown}},
+        {{"tokens.txt", tokens.substr(0, tokens.find("<blk>"))}},
+        {{"tokens.txt", tokens + "x 40\n"}},
+        {{"decoder.onnx", joiner}, {"joiner.onnx", decoder}},
+        {{"joiner.onnx", encoder}},
+        {{"decoder.onnx", encoder}},
+        {{"encoder.int8.onnx", readFile(tones::faultsDirectory() / "encoder-damaged-constant.onnx")}},
     };
     auto whole = dir / "whole";
     tones::copyModel(whole);
     ASSERT_EQ(engineOutcomeInChild(whole), 1) << "an undamaged copy loads";
     int index = 0;
-    for (const auto& [file, contents] : damages) {
+    for (const auto& damage : damages) {
         auto model = dir / std::to_string(index++);
         tones::copyModel(model);
-        if (contents) {
-            writeFile(model / file, *contents);
-        } else {
-            std::filesystem::remove(model / file);
+        for (const auto& [file, contents] : damage) {
+            if (contents) {
+                writeFile(model / file, *contents);
+            } else {
+                std::filesystem::remove(model / file);
+            }
         }
-        EXPECT_EQ(engineOutcomeInChild(model), 0) << file << " " << (contents ? contents->size() : -1);
+        EXPECT_EQ(engineOutcomeInChild(model), 0) << "case " << index - 1 << ": " << damage.front().first;
     }
 
     writeFile(dir / "terms.txt", "дон\n");
@@ -165,6 +153,23 @@ TEST(Engine, MissingOrDamagedModelFilesFailWithoutEndingTheProcess) {
         ScopedEnv given(vocabVariable, badVocab.string());
         EXPECT_EQ(engineOutcomeInChild(tones::modelDirectory(), dir / "terms.txt"), 0) << badVocab;
     }
+}
+
+TEST(Engine, APieceTheModelFailsOnIsAnEmptyPieceAndALogLine) {
+    ScopedEnv noVocab(vocabVariable, std::nullopt);
+    TempDir dir;
+    tones::copyModel(dir.path());
+    // Passes every check and decodes silence; fails inside the runtime once a token is due.
+    std::filesystem::copy_file(tones::faultsDirectory() / "joiner-fails-on-speech.onnx", dir / "joiner.onnx",
+                               std::filesystem::copy_options::overwrite_existing);
+    Engine engine(dir.path(), std::nullopt);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(decode(engine, tones::phrase("привет")), "");
+    std::string log = testing::internal::GetCapturedStderr();
+    const std::string line = "ruvex-voice: кусок речи не распознан: ";
+    EXPECT_NE(log.find(line), std::string::npos) << log;
+    EXPECT_EQ(log.find(line), log.rfind(line)) << "one line per piece";
+    EXPECT_EQ(decode(engine, tones::silence(0.3)), "") << "the engine goes on";
 }
 
 } // namespace

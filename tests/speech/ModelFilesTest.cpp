@@ -3,9 +3,14 @@
 #include "Tones.h"
 #include "core/Unicode.h"
 #include "speech/Engine.h"
+#include "support/CpuBound.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <functional>
 
 #include <string>
 #include <vector>
@@ -61,7 +66,7 @@ TEST(ModelFiles, AcceptsABpeVocabularyOfPiecesAndNumbersOnly) {
 
 TEST(ModelFiles, RecognisesWholeOnnxModelsButNotDamagedOnes) {
     for (const char* name : {"encoder.int8.onnx", "decoder.onnx", "joiner.onnx"}) {
-        EXPECT_TRUE(files::looksLikeOnnx(tones::modelDirectory() / name)) << name;
+        EXPECT_TRUE(speech::OnnxModel::read(tones::modelDirectory() / name)) << name;
     }
     TempDir dir;
     std::string encoder = readFile(tones::modelDirectory() / "encoder.int8.onnx");
@@ -70,22 +75,23 @@ TEST(ModelFiles, RecognisesWholeOnnxModelsButNotDamagedOnes) {
          {std::string(), encoder.substr(0, encoder.size() - 1), encoder.substr(0, 1000), std::string(2000, '\x5a'),
           std::string("\x08\x08") /* no graph */, encoder + std::string(1, '\x00')}) {
         writeFile(damaged, bad);
-        EXPECT_FALSE(files::looksLikeOnnx(damaged)) << bad.size();
+        EXPECT_FALSE(speech::OnnxModel::read(damaged)) << bad.size();
     }
-    EXPECT_FALSE(files::looksLikeOnnx(dir / "missing.onnx"));
+    EXPECT_FALSE(speech::OnnxModel::read(dir / "missing.onnx"));
 }
 
 TEST(ModelFiles, ReadsTheEncoderMetadataTheLoaderNeeds) {
-    auto metadata = files::readOnnxMetadata(tones::modelDirectory() / "encoder.int8.onnx");
-    ASSERT_TRUE(metadata);
+    auto encoder = speech::OnnxModel::read(tones::modelDirectory() / "encoder.int8.onnx");
+    ASSERT_TRUE(encoder);
+    auto* metadata = &encoder->metadata;
     EXPECT_EQ((*metadata)["vocab_size"], "39");
     EXPECT_EQ((*metadata)["is_giga_am"], "1");
     EXPECT_TRUE(files::encoderFits(*metadata, 40));
     EXPECT_FALSE(files::encoderFits(*metadata, 41)) << "one token too many";
 
-    auto decoder = files::readOnnxMetadata(tones::modelDirectory() / "decoder.onnx");
+    auto decoder = speech::OnnxModel::read(tones::modelDirectory() / "decoder.onnx");
     ASSERT_TRUE(decoder);
-    EXPECT_FALSE(files::encoderFits(*decoder, 40)) << "a graph without the transducer metadata";
+    EXPECT_FALSE(files::encoderFits(decoder->metadata, 40)) << "a graph without the transducer metadata";
 
     auto broken = *metadata;
     broken["pred_hidden"] = "-1";
@@ -93,6 +99,70 @@ TEST(ModelFiles, ReadsTheEncoderMetadataTheLoaderNeeds) {
     broken = *metadata;
     broken["normalize_type"] = "whatever";
     EXPECT_FALSE(files::encoderFits(broken, 40));
+}
+
+TEST(ModelFiles, ReadsTheDeclaredInputsAndOutputsOfTheGraphs) {
+    auto joiner = speech::OnnxModel::read(tones::modelDirectory() / "joiner.onnx");
+    ASSERT_TRUE(joiner);
+    ASSERT_EQ(joiner->inputs.size(), 2u);
+    EXPECT_EQ(joiner->inputs[0].name, "encoder_outputs");
+    EXPECT_EQ(joiner->inputs[0].elementType, speech::OnnxModel::Value::float32);
+    EXPECT_EQ(joiner->inputs[0].shape, (std::vector<int64_t>{-1, 2, 1}));
+    ASSERT_EQ(joiner->outputs.size(), 1u);
+    EXPECT_EQ(joiner->outputs[0].shape, (std::vector<int64_t>{-1, 1, 1, 40}));
+    // An initializer listed among the inputs, as older exporters do, is not an input to feed.
+    auto encoder = speech::OnnxModel::read(tones::faultsDirectory() / "gigaam-io" / "encoder.int8.onnx");
+    ASSERT_TRUE(encoder);
+    ASSERT_EQ(encoder->inputs.size(), 2u);
+    EXPECT_EQ(encoder->inputs[1].name, "length");
+    EXPECT_EQ(encoder->outputs[1].elementType, speech::OnnxModel::Value::int32);
+    EXPECT_EQ(encoder->metadata.at("pred_hidden"), "320");
+}
+
+TEST(ModelFiles, GraphsMustDeclareWhatTheTransducerFeedsAndReads) {
+    auto load = [](const std::filesystem::path& folder) {
+        std::vector<speech::OnnxModel> graphs;
+        for (const char* name : {"encoder.int8.onnx", "decoder.onnx", "joiner.onnx"}) {
+            graphs.push_back(*speech::OnnxModel::read(folder / name));
+        }
+        return graphs;
+    };
+    auto tone = load(tones::modelDirectory());
+    EXPECT_TRUE(files::graphsFit(tone[0], tone[1], tone[2], 40));
+    EXPECT_FALSE(files::graphsFit(tone[0], tone[2], tone[1], 40)) << "decoder and joiner swapped";
+    EXPECT_FALSE(files::graphsFit(tone[0], tone[1], tone[0], 40)) << "the encoder as joiner";
+    EXPECT_FALSE(files::graphsFit(tone[0], tone[0], tone[2], 40)) << "the encoder as decoder";
+
+    const auto real = load(tones::faultsDirectory() / "gigaam-io");
+    EXPECT_TRUE(files::graphsFit(real[0], real[1], real[2], 1025)) << "the real model's layout";
+    EXPECT_FALSE(files::graphsFit(real[0], real[1], real[2], 1024)) << "one token fewer than scores";
+    EXPECT_FALSE(files::graphsFit(real[0], real[1], tone[2], 1025)) << "another model's joiner";
+    const std::vector<std::pair<const char*, std::function<void(std::vector<speech::OnnxModel>&)>>> breaks = {
+        {"frame counts as floats", [](auto& g) { g[0].outputs[1].elementType = speech::OnnxModel::Value::float32; }},
+        {"80 features", [](auto& g) { g[0].inputs[0].shape[1] = 80; }},
+        {"states of another size", [](auto& g) { g[0].metadata["pred_hidden"] = "640"; }},
+        {"a decoder output missing", [](auto& g) { g[1].outputs.pop_back(); }},
+        {"two inputs of one name", [](auto& g) { g[1].inputs[3].name = g[1].inputs[2].name; }},
+        {"a nameless output", [](auto& g) { g[2].outputs[0].name.clear(); }},
+        {"scores of undeclared width", [](auto& g) { g[2].outputs[0].shape.back() = -1; }},
+        {"a frame of 512", [](auto& g) { g[2].inputs[0].shape[1] = 512; }},
+    };
+    for (const auto& [what, change] : breaks) {
+        auto graphs = real;
+        change(graphs);
+        EXPECT_FALSE(files::graphsFit(graphs[0], graphs[1], graphs[2], 1025)) << what;
+    }
+}
+
+TEST(ModelFiles, PipesAreNeverOpened) {
+    TempDir dir;
+    // Nobody writes: opening one for reading would wait for ever.
+    for (const char* name : {"tokens.txt", "bpe.vocab", "encoder.int8.onnx"}) {
+        ASSERT_EQ(::mkfifo((dir / name).c_str(), 0600), 0);
+    }
+    EXPECT_FALSE(files::readTokens(dir / "tokens.txt"));
+    EXPECT_FALSE(files::isValidBpeVocab(dir / "bpe.vocab"));
+    EXPECT_FALSE(speech::OnnxModel::read(dir / "encoder.int8.onnx"));
 }
 
 TEST(ModelFiles, MakesABpeVocabularyFromTheTokenTable) {
@@ -116,6 +186,37 @@ TEST(ModelFiles, KeepsOnlyTermsTheTokensCanSpell) {
     std::string terms = "\xEF\xBB\xBF"
                         "дон\r\n\nhello\nкит\n  \nулыбка :)\n";
     EXPECT_EQ(files::spellableTerms(terms, pieces), (std::vector<std::string>{"дон", "кит"}));
+}
+
+TEST(ModelFiles, ChecksBigTermListsInLinearTime) {
+    // A vocabulary of about 10,000 pieces and 200,000 terms: billions of steps for a speller
+    // rebuilt for every term.
+    std::vector<std::string> letters;
+    for (unsigned c = 0x430; c <= 0x44F; ++c) {
+        letters.push_back({static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))});
+    }
+    std::vector<std::string> pieces = {"\xE2\x96\x81"};
+    for (const auto& a : letters) {
+        pieces.push_back(a);
+        for (const auto& b : letters) {
+            pieces.push_back(a + b);
+            pieces.push_back("\xE2\x96\x81" + a + b);
+            for (size_t c = 0; c < 7; ++c) {
+                pieces.push_back(a + b + letters[c]);
+            }
+        }
+    }
+    std::string terms;
+    for (size_t i = 0; i < 200000; ++i) {
+        terms += letters[i % 32] + letters[i / 32 % 32] + letters[i / 1024 % 32] + letters[i / 32768] + "\n";
+    }
+    EXPECT_TRUE(testsupport::finishesWithinCpuSeconds(30,
+                                                      [&] {
+                                                          if (files::spellableTerms(terms, pieces).size() != 200000) {
+                                                              _exit(1);
+                                                          }
+                                                      }))
+        << pieces.size() << " pieces";
 }
 
 TEST(Engine, TrimsWhiteSpaceAndLineBreaksIncludingUnicodeOnes) {

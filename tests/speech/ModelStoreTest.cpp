@@ -1,6 +1,7 @@
 #include "speech/ModelStore.h"
 
 #include "core/RunLoop.h"
+#include "speech/ModelFetch.h"
 #include "speech/Sha256.h"
 #include "support/LoopbackServer.h"
 #include "support/TempDir.h"
@@ -85,12 +86,13 @@ protected:
         return intact;
     }
 
-    // Every name in the model folder, temporary files included.
+    // Every name in the model folder, temporary files included, the download lock file aside.
     Names folderContents() const {
         Names names;
         for (const auto& entry : std::filesystem::directory_iterator(folder)) {
             names.insert(entry.path().filename().string());
         }
+        names.erase(speech::downloadLockName);
         return names;
     }
 
@@ -282,6 +284,37 @@ TEST_F(ModelStoreTest, DestroyingTheStoreStopsARunningTransferAndRemovesItsTempo
     store.reset();
     loop.runFor(0);
     EXPECT_EQ(folderContents(), stamped({"tokens.txt", "joiner.onnx", "decoder.onnx"}));
+}
+
+TEST_F(ModelStoreTest, ASecondDownloadIntoTheFolderWaitsForTheFirstAndFetchesOnlyWhatIsMissing) {
+    server.setMode("encoder.int8.onnx", ModelServer::Mode::stall);
+    makeStore();
+    store->download();
+    double before = share({"tokens.txt", "joiner.onnx", "decoder.onnx"});
+    loop.runUntil([&] { return store->state().kind == Kind::downloading && store->state().fraction > before; });
+    auto partial = folderContents();
+    ASSERT_EQ(partial.size(), 5u) << "three files, the stamp and the encoder's partial file";
+
+    // Another program (here another store) asks for the same folder meanwhile.
+    EXPECT_TRUE(speech::isDownloadRunning(folder));
+    ModelStore second(loop, table, server.filesURL(), folder);
+    std::vector<State> secondSeen;
+    second.onChange = [&](const State& state) { secondSeen.push_back(state); };
+    second.download();
+    EXPECT_EQ(second.state(), State::downloading(before));
+    loop.runFor(0.3);
+    EXPECT_EQ(folderContents(), partial) << "the running download's partial file is left alone";
+    EXPECT_EQ(server.totalFileRequests(), 4) << "the second one waits";
+
+    // The first ends (the server cuts it off); the second then fetches the encoder alone.
+    server.setMode("encoder.int8.onnx", ModelServer::Mode::serve);
+    server.release();
+    loop.runUntil([&] { return store->state().kind == Kind::failed && second.state().kind == Kind::ready; });
+    EXPECT_EQ(store->state(), State::failed("соединение прервалось"));
+    EXPECT_EQ(server.fileRequests("encoder.int8.onnx"), 2);
+    EXPECT_EQ(server.totalFileRequests(), 5);
+    EXPECT_EQ(testsupport::readFile(folder / "encoder.int8.onnx"), contents["encoder.int8.onnx"]);
+    EXPECT_FALSE(speech::isDownloadRunning(folder));
 }
 
 TEST_F(ModelStoreTest, FilesInPlaceAreReadyAndVerifyRemovesOnesWhoseBytesChanged) {

@@ -35,6 +35,10 @@ std::filesystem::path modelDirectory() {
     return RUVEX_TONE_MODEL_DIR;
 }
 
+std::filesystem::path faultsDirectory() {
+    return modelDirectory().parent_path() / "tone-faults";
+}
+
 void copyModel(const std::filesystem::path& to) {
     std::filesystem::create_directories(to);
     for (const auto& entry : std::filesystem::directory_iterator(modelDirectory())) {

@@ -12,6 +12,11 @@ using Samples = std::vector<float>;
 /// The generated model folder in the build tree.
 std::filesystem::path modelDirectory();
 
+/// The generated damaged variants, beside the model folder: encoder-unknown-operator.onnx,
+/// encoder-damaged-constant.onnx, joiner-fails-on-speech.onnx, and gigaam-io/ with graphs that
+/// declare the real model's inputs and outputs.
+std::filesystem::path faultsDirectory();
+
 /// Copies the model folder into `to` (created), so a test can damage its own copy.
 void copyModel(const std::filesystem::path& to);
 

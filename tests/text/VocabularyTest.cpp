@@ -1,5 +1,6 @@
 #include "text/Vocabulary.h"
 
+#include "support/CpuBound.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -130,6 +131,27 @@ TEST(VocabularyApply, LaterRulesSeeEarlierResults) {
     EXPECT_EQ(vocabulary.apply("Звонили из эс эр о"), "Звонили из саморегулируемая орг.");
 }
 
+TEST(VocabularyApply, RulesThatFeedOnTheirOwnOutputCannotFillMemory) {
+    std::string repeated;
+    for (int i = 0; i < 22; ++i) {
+        repeated += "а → а а\n";
+    }
+    std::string once = Vocabulary(repeated).apply("да а нет");
+    ASSERT_LT(once.size(), 100u) << "a repeated rule applies once";
+    EXPECT_EQ(once, "да а а нет");
+
+    // Distinct rules that each double the text: the first nine give 512 "а" (1023 code units),
+    // the tenth would cross 8 × 1 + 1024 and is left out with every rule after it.
+    std::string doubling;
+    for (char separator : std::string(" -,;:/+=*!?<>|~^%&@")) {
+        doubling += std::string("а → а") + separator + "а\n";
+    }
+    doubling += "а → б\n";
+    std::string result = Vocabulary(doubling).apply("а");
+    EXPECT_EQ(result.size(), 512 * 2 + 511u);
+    EXPECT_EQ(result.find("б"), std::string::npos);
+}
+
 TEST(VocabularyApply, SharedValueIsAppliedFromSeveralThreads) {
     const Vocabulary vocabulary("в гид → в Git\nэс эр о → СРО");
     std::vector<std::string> results(4);
@@ -235,6 +257,22 @@ TEST(VocabularyTermsFile, WritesOneTermALineBesideTheDictionary) {
     // Rewritten completely each time.
     Vocabulary("Один").writeTermsFile();
     EXPECT_EQ(readFile(*location), "Один\n");
+}
+
+TEST(VocabularyTermsFile, BigDictionariesCostLinearTime) {
+    testsupport::IsolatedHome home;
+    // 200,000 distinct terms and each once more: minutes for a search through the terms so far.
+    std::string text;
+    for (int i = 0; i < 200000; ++i) {
+        text += "термин" + std::to_string(i) + "\n";
+    }
+    text += text;
+    EXPECT_TRUE(testsupport::finishesWithinCpuSeconds(60, [&] {
+        Vocabulary vocabulary(text);
+        if (vocabulary.terms.size() != 200000 || !vocabulary.writeTermsFile()) {
+            _exit(1);
+        }
+    }));
 }
 
 TEST(VocabularyTermsFile, LeavesOutWordsTheRecogniserReadsAsScores) {

@@ -2,6 +2,7 @@
 
 #include "core/Clock.h"
 #include "core/RunLoop.h"
+#include "speech/ModelFetch.h"
 #include "speech/ModelStore.h"
 
 #include <unistd.h>
@@ -107,6 +108,10 @@ int runDownloadCommand(std::FILE* out, std::FILE* err) {
         }
     };
     std::fprintf(out, "Папка модели: %s\n", store.directory().c_str());
+    if (speech::isDownloadRunning(store.directory())) {
+        std::fputs("Модель уже скачивается другой копией программы, жду, пока она закончит…\n", out);
+        std::fflush(out);
+    }
     auto failWith = [&](const std::string& message) {
         printer.finish();
         std::fprintf(err, "Модель речи не скачалась: %s\n", message.c_str());

@@ -78,11 +78,11 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
     for (const auto& file : files) {
         auto audio = speech::readAudio(file);
         if (!audio) {
-            err << "Не удалось прочитать аудиофайл " << quoted(file) << "\n";
+            err << "Не удалось прочитать аудиофайл " << quoted(file) << ": " << audio.failure << "\n";
             status = 1;
             continue;
         }
-        std::string raw = transcribe(engine, *audio);
+        std::string raw = transcribe(engine, audio.samples);
         out << vocabulary.apply(text::Transcript::cleanLocally(raw)) << "\n" << std::flush;
     }
     return status;
