@@ -28,9 +28,7 @@ FakeInputKeySender::FakeInputKeySender(core::MainQueue& main, HeldModifiers held
 }
 
 PasteShortcut FakeInputKeySender::reachable(PasteShortcut wanted) {
-    // Until the keymap is known, Ctrl+V: most layout sets have a Latin layout.
-    const bool latin = !keymap || keymap->latinV().value_or(true);
-    return wanted == PasteShortcut::shiftInsert || latin ? wanted : PasteShortcut::shiftInsert;
+    return reachableIn(wanted, [this] { return keymap ? keymap->latinV() : std::nullopt; });
 }
 
 FakeInputKeySender::~FakeInputKeySender() {

@@ -69,6 +69,20 @@ SeatKeymap::~SeatKeymap() {
     }
 }
 
+LatinV SeatKeymap::watch(core::MainQueue& main) {
+    struct Watch {
+        explicit Watch(core::MainQueue& main) : connection(main), keymap(connection) {}
+        WaylandConnection connection;
+        SeatKeymap keymap;
+    };
+    auto watch = std::make_shared<Watch>(main);
+    if (!watch->connection) {
+        return {};
+    }
+    watch->connection.roundtrip(); // the keymap comes with the keyboard
+    return [watch] { return watch->keymap.latinV(); };
+}
+
 void SeatKeymap::onKeymap(void* data, wl_keyboard*, std::uint32_t format, int fd, std::uint32_t size) {
     auto* self = static_cast<SeatKeymap*>(data);
     if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0) {
