@@ -4,18 +4,17 @@
 #include "output/Inserter.h"
 #include "platform/linux/AtspiFocusedWindow.h"
 #include "platform/wayland/SwayTree.h"
-#include "support/WaylandDesktop.h"
+#include "support/Desktop.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using namespace wayland_desktop;
+using namespace desktop;
 
 TEST(WaylandFocus, TheAccessibilityBusNamesTheFieldAndSwayNamesATerminalTheBusDoesNotKnow) {
-    if (auto why = missing({"sway"})) {
+    if (auto why = missingWayland({"sway"}))
         GTEST_SKIP() << *why;
-    }
     platform::lnx::AtspiFocusedWindow focus([] { return platform::wayland::swayFocusedWindow(); });
     {
         TextTarget target;
@@ -23,17 +22,17 @@ TEST(WaylandFocus, TheAccessibilityBusNamesTheFieldAndSwayNamesATerminalTheBusDo
         std::optional<platform::WindowIdentity> window;
         ASSERT_TRUE(
             pumpUntil([&] { return (window = platform::lnx::AtspiFocusedWindow::fromAccessibility()).has_value(); }));
-        EXPECT_EQ(window->processId, target.program().pid());
+        EXPECT_EQ(window->processId, target.process().pid());
         EXPECT_EQ(window->className, "fixture_text_target");
         EXPECT_FALSE(window->terminal);
         auto sway = platform::wayland::swayFocusedWindow();
         ASSERT_TRUE(sway.has_value());
         EXPECT_EQ(sway->instance, "fixture_text_target");
-        EXPECT_EQ(sway->processId, target.program().pid());
+        EXPECT_EQ(sway->processId, target.process().pid());
         EXPECT_EQ(output::Inserter::shortcutFor(focus.identify()), platform::PasteShortcut::controlV);
 
         // foot has no accessibility: with it in front the bus knows no active window, sway does.
-        Program terminal({"foot", "--app-id=foot", "sleep", "60"});
+        testsupport::Process terminal({"foot", "--app-id=foot", "sleep", "60"});
         ASSERT_TRUE(pumpUntil([&] {
             auto front = platform::wayland::swayFocusedWindow();
             return front && front->instance == "foot";

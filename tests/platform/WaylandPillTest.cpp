@@ -5,13 +5,12 @@
 #include "platform/qt/QtMainQueue.h"
 #include "platform/wayland/LayerShellPill.h"
 #include "platform/wayland/SwayTree.h"
+#include "support/Desktop.h"
 #include "support/TempDir.h"
-#include "support/WaylandDesktop.h"
 #include "ui/Overlay.h"
 
 #include <QApplication>
 #include <QImage>
-#include <QThread>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -21,7 +20,7 @@
 
 namespace {
 
-using namespace wayland_desktop;
+using namespace desktop;
 
 // The box of the pill's dark pixels near the bottom of a screenshot of the whole output (the field
 // behind it is light; its frame and caret, at the edges and the top, are left out); empty when there
@@ -40,18 +39,13 @@ QRect pillIn(const QImage& screen) {
 }
 
 QImage screenshot(const std::string& file) {
-    EXPECT_EQ(run({"grim", file}).exitCode, 0);
+    EXPECT_EQ(runTool({"grim", file}).status, 0);
     return QImage(QString::fromStdString(file));
 }
 
 TEST(WaylandPill, ShowsAtTheBottomCentreWithoutTakingTheFocusAndGoesAway) {
-    if (auto why = missing({"sway", "kwin"})) {
+    if (auto why = missingWayland({"sway", "kwin"}))
         GTEST_SKIP() << *why;
-    }
-    setPump([](double seconds) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, static_cast<int>(seconds * 1000));
-        QThread::msleep(static_cast<unsigned long>(seconds * 1000));
-    });
     platform::qt::QtMainQueue main;
     TextTarget target;
     ASSERT_TRUE(target.focused());
@@ -65,16 +59,16 @@ TEST(WaylandPill, ShowsAtTheBottomCentreWithoutTakingTheFocusAndGoesAway) {
     std::optional<platform::WindowIdentity> active;
     if (compositor() == "kwin") {
         // No screenshots there (grim needs wlroots' screencopy): the focus is what can be checked.
-        pumpUntil([] { return false; }, 0.3);
+        pumpFor(0.3);
         ASSERT_TRUE(
             pumpUntil([&] { return (active = platform::lnx::AtspiFocusedWindow::fromAccessibility()).has_value(); }));
-        EXPECT_EQ(active->processId, target.program().pid());
+        EXPECT_EQ(active->processId, target.process().pid());
         overlay.hide();
         EXPECT_TRUE(pumpUntil([&] { return !surface.mapped(); }));
         return;
     }
     // Some frames for the compositor to draw it.
-    pumpUntil([] { return false; }, 0.3);
+    pumpFor(0.3);
     const QImage shown = screenshot("wayland-pill.png");
     ASSERT_FALSE(shown.isNull());
     const QRect pill = pillIn(shown);
@@ -86,10 +80,10 @@ TEST(WaylandPill, ShowsAtTheBottomCentreWithoutTakingTheFocusAndGoesAway) {
     // The field keeps the keyboard focus, for sway and for the accessibility bus.
     auto front = platform::wayland::swayFocusedWindow();
     ASSERT_TRUE(front.has_value());
-    EXPECT_EQ(front->processId, target.program().pid());
+    EXPECT_EQ(front->processId, target.process().pid());
     ASSERT_TRUE(
         pumpUntil([&] { return (active = platform::lnx::AtspiFocusedWindow::fromAccessibility()).has_value(); }));
-    EXPECT_EQ(active->processId, target.program().pid());
+    EXPECT_EQ(active->processId, target.process().pid());
 
     // A longer message makes it wider, still centred.
     overlay.show(ui::Overlay::State::message("Не расслышал, попробуйте ещё раз"));
@@ -105,28 +99,23 @@ TEST(WaylandPill, ShowsAtTheBottomCentreWithoutTakingTheFocusAndGoesAway) {
 }
 
 TEST(WaylandPill, OnGnomeTheXWaylandPillLeavesTheWaylandFieldFocused) {
-    if (auto why = missing({"mutter"})) {
+    if (auto why = missingWayland({"mutter"}))
         GTEST_SKIP() << *why;
-    }
-    setPump([](double seconds) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, static_cast<int>(seconds * 1000));
-        QThread::msleep(static_cast<unsigned long>(seconds * 1000));
-    });
     TextTarget target;
     ASSERT_TRUE(target.focused());
     std::optional<platform::WindowIdentity> active;
     ASSERT_TRUE(
         pumpUntil([&] { return (active = platform::lnx::AtspiFocusedWindow::fromAccessibility()).has_value(); }));
-    ASSERT_EQ(active->processId, target.program().pid());
+    ASSERT_EQ(active->processId, target.process().pid());
 
     // The pill's own window, through XWayland (this test runs Qt on xcb there, as the program does).
     ui::Overlay overlay;
     overlay.show(ui::Overlay::State::listening());
     ASSERT_TRUE(pumpUntil([&] { return overlay.panel()->isVisible(); }));
-    pumpUntil([] { return false; }, 0.5);
+    pumpFor(0.5);
     ASSERT_TRUE(
         pumpUntil([&] { return (active = platform::lnx::AtspiFocusedWindow::fromAccessibility()).has_value(); }));
-    EXPECT_EQ(active->processId, target.program().pid());
+    EXPECT_EQ(active->processId, target.process().pid());
     overlay.hide();
 }
 
@@ -141,6 +130,8 @@ int main(int argc, char** argv) {
         setenv("QT_QPA_PLATFORM", compositor && std::string(compositor) == "mutter" ? "xcb" : "wayland", 0);
     }
     QApplication application(argc, argv);
+    desktop::setPump(
+        [](double seconds) { QCoreApplication::processEvents(QEventLoop::AllEvents, int(seconds * 1000)); });
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -23,6 +23,8 @@ FakeInputKeySender::FakeInputKeySender(core::MainQueue& main, HeldModifiers held
     if (input != nullptr) {
         org_kde_kwin_fake_input_authenticate(input, "Ruvex Voice", "Вставка продиктованного текста");
         keymap = std::make_unique<SeatKeymap>(connection);
+        // The seat's capabilities, then the keyboard's keymap.
+        connection.roundtrip();
         connection.roundtrip();
     }
 }

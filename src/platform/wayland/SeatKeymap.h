@@ -30,6 +30,7 @@ public:
     static LatinV watch(core::MainQueue& main);
 
 private:
+    static void onCapabilities(void* data, wl_seat* seat, std::uint32_t capabilities);
     static void onKeymap(void* data, wl_keyboard* keyboard, std::uint32_t format, int fd, std::uint32_t size);
 
     wl_seat* seat = nullptr;
