@@ -13,7 +13,7 @@ if(NOT RUVEX_CORE_ONLY)
     pkg_check_modules(WAYLAND_TEST_GIO REQUIRED IMPORTED_TARGET gio-2.0)
     ruvex_add_test(test_wayland_program LABEL wayland TIMEOUT 300
         SOURCES platform/WaylandProgramTest.cpp
-        LIBS desktopsupport tonesupport PkgConfig::WAYLAND_TEST_GIO)
+        LIBS desktopsupport tonesupport platform_linux PkgConfig::WAYLAND_TEST_GIO)
     target_compile_definitions(test_wayland_program PRIVATE
         RUVEX_DESKTOP_ENTRY="${PROJECT_SOURCE_DIR}/data/app.ruvex.voice.desktop.in")
     add_dependencies(test_wayland_program ruvex-voice fixture_text_target)

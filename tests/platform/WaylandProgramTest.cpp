@@ -4,6 +4,7 @@
 // desktop entry installed, on Mutter with a RemoteDesktop portal on the bus), and without a display.
 #include "Tones.h"
 #include "fakes/FakeRemoteDesktopPortal.h"
+#include "platform/linux/AtspiFocusedWindow.h"
 #include "support/Desktop.h"
 
 #include <gmock/gmock.h>
@@ -99,6 +100,11 @@ TEST_F(WaylandProgram, SpeechLandsAfterTheFieldsWordAndTheClipboardIsGivenBack) 
     ASSERT_TRUE(tray.dictate(dir / "speech.wav"));
     EXPECT_EQ(target.waitForText("Слово Съешь же ещё этих мягких", 30), "Слово Съешь же ещё этих мягких");
     EXPECT_TRUE(pumpUntil([&] { return clipboard() == "в буфере"; })) << clipboard().value_or("<empty>");
+    // The pill came and went without taking the focus.
+    EXPECT_TRUE(pumpUntil([&] {
+        auto active = platform::lnx::AtspiFocusedWindow::fromAccessibility();
+        return active && active->processId == target.process().pid();
+    }));
 }
 
 TEST_F(WaylandProgram, DiagnoseNamesWhatEachDesktopUsesAndNeverTheKey) {
