@@ -181,12 +181,13 @@ int main(int argc, char** argv) {
         }
         std::vector<std::string> texts[2];
         for (bool speculate : {true, false}) {
-            std::vector<double> latencies, waits;
+            std::vector<double> latencies, waits, byPause[3];
             double background = 0, heard = 0;
             size_t made = 0, used = 0;
             for (const auto& dictation : corpus) {
                 Run run = dictate(engine, dictation.audio, speculate, realtime);
                 latencies.push_back(run.latency);
+                byPause[dictation.releasePause < 0.5 ? 0 : dictation.releasePause < 0.7 ? 1 : 2].push_back(run.latency);
                 waits.insert(waits.end(), run.waits.begin(), run.waits.end());
                 background += run.background;
                 heard += run.heard;
@@ -198,6 +199,9 @@ int main(int argc, char** argv) {
                         speculate ? "on" : "off", triple(latencies).c_str(), triple(wholes).c_str(),
                         background / (heard * 10), used, made, bench::percentile(waits, 1.0), waits.size(),
                         bench::load().c_str());
+            std::printf(
+                "%20s by the pause before the release: 0.3-0.5 s %s; 0.5-0.7 s %s; 0.7-1.0 s %s (p50 p95 max)\n", "",
+                triple(byPause[0]).c_str(), triple(byPause[1]).c_str(), triple(byPause[2]).c_str());
             std::fflush(stdout);
         }
         size_t same = 0;
