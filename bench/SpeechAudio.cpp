@@ -1,5 +1,6 @@
 #include "SpeechAudio.h"
 
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -45,17 +46,16 @@ tones::Samples dictation(double seconds, uint32_t seed) {
 std::vector<Dictation> corpus(bool quick) {
     static const double lengths[] = {5, 6, 7, 8, 9, 10, 11, 12, 14, 16, 18, 20, 25, 30, 40, 50, 60, 90, 120};
     std::vector<Dictation> result;
-    uint32_t index = 0;
-    for (double seconds : lengths) {
-        std::mt19937 random(2024 + index);
-        double releasePause = std::uniform_real_distribution<double>(0.3, 1.0)(random);
-        if (quick && index++ % 3 != 0 && seconds != 60) {
+    for (uint32_t index = 0; index < std::size(lengths); ++index) {
+        if (quick && index % 3 != 0 && lengths[index] != 60) {
             continue;
         }
-        // Each phrase ends in speech() 's own 60 ms gap; the pause counts from there.
-        tones::Samples audio = phrases(seconds - releasePause, random);
+        std::mt19937 random(2024 + index);
+        double releasePause = std::uniform_real_distribution<double>(0.3, 1.0)(random);
+        // Each phrase ends in speech()'s own 60 ms gap; the pause counts from there.
+        tones::Samples audio = phrases(lengths[index] - releasePause - 1.0, random);
         tones::append(audio, tones::silence(releasePause - 0.06));
-        result.push_back({std::move(audio), seconds, releasePause});
+        result.push_back({audio, static_cast<double>(audio.size()) / 16000.0, releasePause});
     }
     return result;
 }
