@@ -134,7 +134,10 @@ void DictationController::result(std::int64_t number, const text::Preset& taken,
     if (recent.size() > historyLimit)
         recent.pop_back();
     if (fallback) {
-        const std::string why = keychain.aiKey() ? "ИИ не ответил" : "Нет ключа ИИ";
+        const text::AiService service = text::AiService::saved(settings);
+        const std::string why = service.refusal()                               ? "Адрес ИИ без https"
+                                : service.available(keychain.aiKey().has_value()) ? "ИИ не ответил"
+                                                                                  : "Нет ключа ИИ";
         seams.overlay.flash(why + (taken.english ? ": вставил по-русски" : ": вставил как сказано"), 3.5);
         return;
     }

@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     QMenu menu;
     ui::StatusMenu::MenuState state;
     state.keyShort = "правый Alt";
-    state.hasKey = true;
+    state.hasKey = state.aiReady = true;
     state.model = speech::ModelState::downloading(0.427);
     state.dictionaryCount = 3;
     state.history = {"Привет, это проверка."};

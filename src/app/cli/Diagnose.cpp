@@ -10,6 +10,7 @@
 #include "platform/wayland/VirtualKeyboardKeySender.h"
 #include "platform/x11/XInputKeyMonitor.h"
 #include "speech/Model.h"
+#include "text/AiService.h"
 #include "text/Keychain.h"
 
 #include <ostream>
@@ -120,9 +121,18 @@ int run(std::ostream& out) {
                                          : "не скачана (ruvex-voice --download-model)",
                               modelReady};
 
+    const text::AiService service = text::AiService::saved(core::Defaults::standard());
+    const auto refused = service.refusal();
+    const Line aiService = {service.description() + (refused ? ": адрес не подходит, без https только этот компьютер"
+                                                             : service.onThisMachine() ? " (на этом компьютере)"
+                                                                                       : ""),
+                            true};
     text::Keychain keychain(platform::lnx::makeSecretStore());
     const bool stored = keychain.aiKey().has_value();
-    const Line aiKey = {stored ? "сохранён" : "не сохранён (нужен только стилям ИИ)", true};
+    const Line aiKey = {stored                    ? "сохранён"
+                        : service.onThisMachine() ? "не сохранён (серверу на этом компьютере не нужен)"
+                                                  : "не сохранён (нужен только стилям ИИ)",
+                        true};
 
     const bool works = backend.kind != Backend::Kind::none && keys.fine && paste.fine && clipboard.fine &&
                        microphone.fine && speechModel.fine;
@@ -133,6 +143,7 @@ int run(std::ostream& out) {
         << "Пилюля: " << pill.text << '\n'
         << "Микрофон: " << microphone.text << '\n'
         << "Модель речи: " << speechModel.text << '\n'
+        << "Сервис ИИ: " << aiService.text << '\n'
         << "Ключ ИИ: " << aiKey.text << '\n'
         << (works ? "Итог: диктовка может работать\n" : "Итог: диктовка работать не будет\n");
     return works ? 0 : 1;
