@@ -165,9 +165,9 @@ TEST_F(Polish, EachLineUnderEachPresetInArgumentOrderWithItsTime) {
     ASSERT_EQ(server.chatRequests().size(), 5u) << "\"ai\" without a self-correction asks nothing";
     EXPECT_EQ(server.chatRequests()[0].authorization, "Bearer sk-e2e");
 
-    run = polish({"asSpoken", "natural"}, "ну, давай завтра\n", testsupport::unreachableURL());
-    EXPECT_EQ(polishLines(run.out), (std::vector<std::string>{"Сервис ИИ: " + testsupport::unreachableURL() +
-                                                                  ", модель deepseek-chat",
+    const std::string nowhere = testsupport::unreachableURL();
+    run = polish({"asSpoken", "natural"}, "ну, давай завтра\n", nowhere);
+    EXPECT_EQ(polishLines(run.out), (std::vector<std::string>{"Сервис ИИ: " + nowhere + ", модель deepseek-chat",
                                                               "« ну, давай завтра", "  asSpoken T с: Давай завтра",
                                                               "  natural T с [локально]: Давай завтра"}));
 
