@@ -135,9 +135,11 @@ void DictationController::result(std::int64_t number, const text::Preset& taken,
         recent.pop_back();
     if (fallback) {
         const text::AiService service = text::AiService::saved(settings);
-        const std::string why = service.refusal()                               ? "Адрес ИИ без https"
-                                : service.available(keychain.aiKey().has_value()) ? "ИИ не ответил"
-                                                                                  : "Нет ключа ИИ";
+        std::string why = "ИИ не ответил";
+        if (service.refusal())
+            why = "Адрес ИИ без https";
+        else if (!service.available(keychain.aiKey().has_value()))
+            why = "Нет ключа ИИ";
         seams.overlay.flash(why + (taken.english ? ": вставил по-русски" : ": вставил как сказано"), 3.5);
         return;
     }

@@ -353,16 +353,16 @@ void Polisher::ask(const AiService& service, const Key& key, const std::string& 
                    double temperature, double timeout, Answer completion) {
     readyCurl();
     auto request = requestBody(service.model, system, text, temperature);
-    requests.post([url = service.endpoint(), key, request = std::move(request), timeout,
-                   completion = std::move(completion)] {
-        std::optional<std::string> answer;
-        try {
-            answer = answerOf(post(url, key, request, timeout));
-        } catch (...) {
-            answer.reset();
-        }
-        completion(std::move(answer));
-    });
+    requests.post(
+        [url = service.endpoint(), key, request = std::move(request), timeout, completion = std::move(completion)] {
+            std::optional<std::string> answer;
+            try {
+                answer = answerOf(post(url, key, request, timeout));
+            } catch (...) {
+                answer.reset();
+            }
+            completion(std::move(answer));
+        });
 }
 
 void Polisher::check(const AiService& service, std::function<void(CheckResult)> completion) {

@@ -129,7 +129,8 @@ void AiServiceDialog::editService(core::Defaults& settings, text::Polisher& poli
         form.buttons.push_back(new QPushButton(title));
     form.buttons[0]->setDefault(true);
     for (int i = 0; i < 2; ++i)
-        QObject::connect(form.buttons[i], &QPushButton::clicked, &dialog, [&dialog, i] { dialog.done(firstButton + i); });
+        QObject::connect(form.buttons[i], &QPushButton::clicked, &dialog,
+                         [&dialog, i] { dialog.done(firstButton + i); });
     // The answer may come after the dialog closed: it then finds the token gone and does nothing.
     auto open = std::make_shared<bool>(true);
     QPushButton* check = form.buttons[2];

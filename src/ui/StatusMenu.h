@@ -41,8 +41,8 @@ public:
 
     /// What the items call.
     struct MenuActions {
-        std::function<void()> toggleAI, toggleEnglish, editKey, editService, openVocabulary, retryDownload,
-            toggleLogin, openOnboarding, quit;
+        std::function<void()> toggleAI, toggleEnglish, editKey, editService, openVocabulary, retryDownload, toggleLogin,
+            openOnboarding, quit;
         /// With the chosen style's raw value.
         std::function<void(const std::string&)> chooseStyle;
         /// With the full, unaltered history entry.

@@ -80,6 +80,7 @@ TEST(WaylandProgram, DiagnoseNamesWhatEachDesktopUsesAndNeverTheKey) {
     EXPECT_THAT(bare.out, HasSubstr("Сеанс: нет графического сеанса"));
     EXPECT_THAT(bare.out, HasSubstr("Вставка: не проверить без графического сеанса\n"));
     EXPECT_THAT(bare.out, HasSubstr("Модель речи: на месте"));
+    EXPECT_THAT(bare.out, HasSubstr("Сервис ИИ: https://api.deepseek.com, модель deepseek-chat\n"));
     EXPECT_THAT(bare.out, HasSubstr("Итог: диктовка работать не будет\n"));
     run({"secret-tool", "clear", "service", "app.ruvex.voice", "account", "deepseek"});
 }

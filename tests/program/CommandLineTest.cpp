@@ -159,17 +159,17 @@ TEST_F(Polish, EachLineUnderEachPresetInArgumentOrderWithItsTime) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(polishLines(run.out),
               (std::vector<std::string>{"Сервис ИИ: " + server.url() + ", модель deepseek-chat", "« ну, давай завтра",
-                                        "  natural T с: RU", "  en-business T с: EN",
-                                        "  ai T с: Давай завтра", "« до пятницы, нет, до четверга", "  natural T с: RU",
-                                        "  en-business T с: EN", "  ai T с: До четверга."}));
+                                        "  natural T с: RU", "  en-business T с: EN", "  ai T с: Давай завтра",
+                                        "« до пятницы, нет, до четверга", "  natural T с: RU", "  en-business T с: EN",
+                                        "  ai T с: До четверга."}));
     ASSERT_EQ(server.chatRequests().size(), 5u) << "\"ai\" without a self-correction asks nothing";
     EXPECT_EQ(server.chatRequests()[0].authorization, "Bearer sk-e2e");
 
     const std::string nowhere = testsupport::unreachableURL();
     run = polish({"asSpoken", "natural"}, "ну, давай завтра\n", nowhere);
-    EXPECT_EQ(polishLines(run.out), (std::vector<std::string>{"Сервис ИИ: " + nowhere + ", модель deepseek-chat",
-                                                              "« ну, давай завтра", "  asSpoken T с: Давай завтра",
-                                                              "  natural T с [локально]: Давай завтра"}));
+    EXPECT_EQ(polishLines(run.out),
+              (std::vector<std::string>{"Сервис ИИ: " + nowhere + ", модель deepseek-chat", "« ну, давай завтра",
+                                        "  asSpoken T с: Давай завтра", "  natural T с [локально]: Давай завтра"}));
 
     // Without a key: a server on this machine is asked all the same; one elsewhere is not (an IPv4-mapped
     // address is elsewhere by the rule, though nothing sent to it would leave the machine); plain http

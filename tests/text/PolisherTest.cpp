@@ -251,7 +251,6 @@ TEST(PolisherText, UnquotedDropsWrappingQuotesAndSpace) {
     EXPECT_EQ(Polisher::unquoted("«один» и «два»"), "один» и «два");
     // A quote carrying a combining mark is another character.
     EXPECT_EQ(Polisher::unquoted("\"\u0301текст\""), "\"\u0301текст\"");
-
 }
 
 TEST_F(PolisherTest, AServerOnThisMachineNeedsNoKeyTheModelIsTheSettingsAndPlainHttpElsewhereIsRefused) {

@@ -172,10 +172,10 @@ protected:
 
 TEST_F(StatusMenuTest, EveryItemInOrderWithAndWithoutAKey) {
     state.aiCleanup = true; // stored as on, but without a key it is shown off
-    EXPECT_EQ(build(),
-              (std::vector<std::string>{"Держите правый Alt и говорите (off)", "-", "Стиль: Как сказал",
-                                        "[ ] Исправлять оговорки через ИИ (нужен ключ)", "Ключ ИИ…", "Сервис ИИ…",
-                                        "Словарь…", "Последние", "[ ] Запускать при входе", "-", "Настройка…", "-", "Выйти"}));
+    EXPECT_EQ(build(), (std::vector<std::string>{"Держите правый Alt и говорите (off)", "-", "Стиль: Как сказал",
+                                                 "[ ] Исправлять оговорки через ИИ (нужен ключ)", "Ключ ИИ…",
+                                                 "Сервис ИИ…", "Словарь…", "Последние", "[ ] Запускать при входе", "-",
+                                                 "Настройка…", "-", "Выйти"}));
     QMenu* styles = find(menu, "Стиль: ")->menu();
     EXPECT_EQ(titles(*styles), (std::vector<std::string>{"[x] Как сказал", "[ ] Естественный", "[ ] Деловой",
                                                          "[ ] Дружеский", "-", "[ ] Переводить на английский",
