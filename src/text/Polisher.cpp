@@ -368,26 +368,22 @@ void Polisher::ask(const AiService& service, const Key& key, const std::string& 
 void Polisher::check(const AiService& service, std::function<void(CheckResult)> completion) {
     readyCurl();
     core::MainQueue* queue = &main;
-    auto deliver = [queue, completion = std::move(completion)](CheckResult result) {
-        queue->post([completion, result = std::move(result)] { completion(result); });
-    };
-    const Key key = keychain.aiKey();
-    if (auto refused = service.refusal()) {
-        deliver({false, *refused});
-        return;
-    }
-    if (!service.available(key.has_value())) {
-        deliver({false, "Нет ключа ИИ: этому сервису он нужен"});
-        return;
-    }
     auto request = requestBody(service.model, "Это проверка связи. Ответь одним словом: готово.", "Проверка", 0.0);
-    requests.post([url = service.endpoint(), key, request = std::move(request), deliver = std::move(deliver)] {
+    // The key store may answer slowly: it is asked on the request queue, not on the caller's thread.
+    requests.post([this, queue, service, request = std::move(request), completion = std::move(completion)] {
         CheckResult result{false, "Сервер не ответил"};
-        try {
-            result = describe(post(url, key, request, rewriteTimeout));
-        } catch (...) {
+        const Key key = keychain.aiKey();
+        if (auto refused = service.refusal()) {
+            result.says = *refused;
+        } else if (!service.available(key.has_value())) {
+            result.says = "Нет ключа ИИ: этому сервису он нужен";
+        } else {
+            try {
+                result = describe(post(service.endpoint(), key, request, rewriteTimeout));
+            } catch (...) {
+            }
         }
-        deliver(std::move(result));
+        queue->post([completion, result = std::move(result)] { completion(result); });
     });
 }
 
