@@ -52,7 +52,9 @@ protected:
         seen = calls.size();
         return found;
     }
-    std::optional<std::string> token() const { return secrets->peek(PortalKeySender::secretAccount); }
+    std::optional<std::string> token() const {
+        return secrets->peek(PortalKeySender::secretAccount);
+    }
 
     GTestDBus* bus = g_test_dbus_new(G_TEST_DBUS_NONE);
     std::unique_ptr<fakes::FakeRemoteDesktopPortal> portal;
