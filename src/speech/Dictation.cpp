@@ -14,17 +14,6 @@ constexpr int searchStart = PauseCutter::minPiece - PauseCutter::pause; // 125
 constexpr int halfPause = PauseCutter::pause / 2;                       // 12
 constexpr int window = PauseCutter::lookback - PauseCutter::quietSpan;  // 145
 
-float rootMeanSquare(const float* samples, size_t count) {
-    if (count == 0) {
-        return 0;
-    }
-    float sum = 0;
-    for (size_t i = 0; i < count; ++i) {
-        sum += samples[i] * samples[i];
-    }
-    return std::sqrt(sum / static_cast<float>(count));
-}
-
 float percentile(const std::vector<float>& sorted, double fraction) {
     double position = fraction * static_cast<double>(sorted.size() - 1);
     size_t lo = static_cast<size_t>(position);
@@ -33,6 +22,17 @@ float percentile(const std::vector<float>& sorted, double fraction) {
 }
 
 } // namespace
+
+float rootMeanSquare(const float* samples, std::size_t count) {
+    if (count == 0) {
+        return 0;
+    }
+    float sum = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        sum += samples[i] * samples[i];
+    }
+    return std::sqrt(sum / static_cast<float>(count));
+}
 
 std::vector<Samples> PauseCutter::feed(const Samples& samples) {
     buffer.insert(buffer.end(), samples.begin(), samples.end());

@@ -12,6 +12,10 @@ namespace speech {
 /// A buffer of 32-bit float samples, one channel, 16 000 per second.
 using Samples = std::vector<float>;
 
+/// The loudness of `count` samples: their root mean square, 0 for none. The pill's bars and the
+/// pause cutter's frames are measured alike.
+float rootMeanSquare(const float* samples, std::size_t count);
+
 /// Cuts one continuous recording, fed in small chunks, into speech pieces of a few seconds: a
 /// piece ends in the middle of a pause of at least half a second, or, after 8 s without one, at the
 /// quietest moment of the last 3 s. Pieces no louder than the recording's adaptive threshold are

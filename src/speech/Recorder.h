@@ -48,9 +48,6 @@ public:
     /// Called on the main thread with each chunk's root mean square. Set before start().
     std::function<void(float)> onLevel;
 
-    /// The root mean square of `samples`, in single precision; 0 for none.
-    static float level(const std::vector<float>& samples);
-
 private:
     void deliver(const std::vector<float>& samples);
 

@@ -1,6 +1,7 @@
 // The tray application's delegate in this process, on Qt's offscreen platform, with every desktop
 // service faked: the wiring from key to paste, the menu's actions and the key they require.
 #include "app/AppDelegate.h"
+#include "app/Backend.h"
 #include "fakes/FakeDesktop.h"
 #include "fakes/FakeModel.h"
 #include "platform/linux/Autostart.h"
@@ -255,6 +256,28 @@ TEST_F(AppDelegateTest, LaunchAtLoginIsSwitchedFromTheMenuAndAFailureIsSaid) {
 }
 
 } // namespace
+
+// Every Wayland session hears the trigger through the kernel; the paste keys come from our own keymap,
+// else KWin's fake input, else uinput where writable, else the portal.
+TEST(Backend, WaylandSessionsReadTheKernelsKeysAndPasteThroughTheBestMechanismOffered) {
+    auto paste = [](std::vector<std::string> globals, bool x11, bool uinput) {
+        const auto backend = app::Backend::choose({true, true, std::move(globals), x11, "", uinput});
+        EXPECT_EQ(backend.mechanisms.keys, app::Backend::evdev);
+        return backend.mechanisms.paste;
+    };
+    const std::vector<std::string> native = {"zwlr_data_control_manager_v1", "zwlr_layer_shell_v1"};
+    auto with = [&](const std::string& global) {
+        auto globals = native;
+        globals.push_back(global);
+        return globals;
+    };
+    EXPECT_EQ(paste(with("zwp_virtual_keyboard_manager_v1"), false, true), app::Backend::virtualKeyboard);
+    EXPECT_EQ(paste(with("org_kde_kwin_fake_input"), false, true), app::Backend::fakeInput);
+    EXPECT_EQ(paste(native, false, true), app::Backend::uinput);
+    EXPECT_EQ(paste(native, false, false), app::Backend::portal);
+    EXPECT_EQ(paste({"gtk_shell1"}, true, true), app::Backend::uinput);
+    EXPECT_EQ(paste({"gtk_shell1"}, true, false), app::Backend::portal);
+}
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);

@@ -382,6 +382,10 @@ int main(int argc, char** argv) {
     if (std::getenv("DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "xcb");
         application = std::make_unique<QGuiApplication>(argc, argv);
+        // The test's own clipboard is answered from Qt's event loop while the helpers wait.
+        desktop::setPump([](double seconds) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, static_cast<int>(seconds * 1000));
+        });
     }
     return RUN_ALL_TESTS();
 }
