@@ -134,7 +134,12 @@ void DictationController::result(std::int64_t number, const text::Preset& taken,
     if (recent.size() > historyLimit)
         recent.pop_back();
     if (fallback) {
-        const std::string why = keychain.aiKey() ? "ИИ не ответил" : "Нет ключа ИИ";
+        const text::AiService service = text::AiService::saved(settings);
+        std::string why = "ИИ не ответил";
+        if (service.refusal())
+            why = "Адрес ИИ без https";
+        else if (!service.available(keychain.aiKey().has_value()))
+            why = "Нет ключа ИИ";
         seams.overlay.flash(why + (taken.english ? ": вставил по-русски" : ": вставил как сказано"), 3.5);
         return;
     }

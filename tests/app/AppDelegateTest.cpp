@@ -6,14 +6,19 @@
 #include "fakes/FakeModel.h"
 #include "platform/linux/Autostart.h"
 #include "platform/qt/QtMainQueue.h"
+#include "support/LoopbackServer.h"
 #include "support/TempDir.h"
+#include "ui/AiServiceDialog.h"
 #include "ui/KeyDialog.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QThread>
 #include <QTimer>
 
@@ -41,13 +46,19 @@ bool pumpUntil(const std::function<bool()>& done, double seconds = 10) {
 class AppDelegateTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        testsupport::writeFile(home.configHome() / "Ruvex Voice" / "settings.json", R"({"onboardingDone": true})");
+        // A service that needs a key: not this machine by the rule's reading, though nothing sent to it
+        // leaves the machine.
+        testsupport::writeFile(home.configHome() / "Ruvex Voice" / "settings.json",
+                               R"({"onboardingDone": true, "aiURL": "https://[::ffff:127.0.0.1]:9"})");
         ui::KeyDialog::chooser = [this](ui::KeyDialog::Form& form) {
             ++dialogs;
             return answer(form);
         };
     }
-    void TearDown() override { ui::KeyDialog::chooser = nullptr; }
+    void TearDown() override {
+        ui::KeyDialog::chooser = nullptr;
+        ui::AiServiceDialog::chooser = nullptr;
+    }
 
     void launch(speech::ModelState state = speech::ModelState::ready()) {
         auto owned = std::make_unique<fakes::FakeModel>();
@@ -104,7 +115,7 @@ protected:
 
     testsupport::IsolatedHome home;
     testsupport::ScopedEnv log{"RUVEX_VOICE_TEST_LOG", (home.path() / "events.log").string()};
-    testsupport::ScopedEnv noService{"RUVEX_VOICE_AI_URL", "http://127.0.0.1:9"};
+    testsupport::ScopedEnv noService{"RUVEX_VOICE_AI_URL", std::nullopt};
     testsupport::ScopedEnv noSystemAutostart{"XDG_CONFIG_DIRS", (home.path() / "xdg").string()};
     platform::qt::QtMainQueue main;
     fakes::FakeDesktop fake{main};
@@ -186,6 +197,41 @@ TEST_F(AppDelegateTest, TheMenuFollowsTheModelAndFeaturesThatNeedAKeyAskForItFir
     click("Исправлять оговорки через ИИ");
     EXPECT_TRUE(has("[ ] Исправлять оговорки через ИИ"));
     EXPECT_EQ(dialogs, 7);
+}
+
+TEST_F(AppDelegateTest, AServerOnThisMachineIsCheckedAndSavedInTheServiceDialogAndNeedsNoKey) {
+    testsupport::LoopbackServer server;
+    launch();
+    EXPECT_TRUE(has("[ ] Исправлять оговорки через ИИ (нужен ключ)"));
+    std::vector<std::string> said;
+    ui::AiServiceDialog::chooser = [&](ui::AiServiceDialog::Form& form) {
+        said.push_back(form.status->text().toStdString());
+        form.ownServer->setChecked(true);
+        form.model->setText("qwen");
+        // First plain http elsewhere, which the save refuses; then the local server, checked first.
+        if (said.size() == 1) {
+            form.url->setText("http://[::ffff:127.0.0.1]:9");
+            return ui::AiServiceDialog::Button::save;
+        }
+        form.url->setText(QString::fromStdString(server.url()));
+        form.buttons[2]->click();
+        pumpUntil([&] { return form.status->text().startsWith("Сервер"); });
+        said.push_back(form.status->text().toStdString());
+        return ui::AiServiceDialog::Button::save;
+    };
+    click("Сервис ИИ…");
+    ASSERT_EQ(said.size(), 3u);
+    EXPECT_NE(said[1].find("не подходит: без https"), std::string::npos) << said[1];
+    EXPECT_EQ(said[2], "Сервер ответил: «готово»");
+    EXPECT_EQ(server.chatRequests().size(), 1u);
+
+    // Without a key every feature is on offer, and a style asks for none.
+    EXPECT_TRUE(has("[x] Исправлять оговорки через ИИ"));
+    EXPECT_FALSE(has("Стили и перевод делает ИИ: нужен ключ"));
+    click("Деловой");
+    EXPECT_TRUE(has("Стиль: Деловой"));
+    EXPECT_EQ(dialogs, 0);
+    EXPECT_EQ(core::Defaults::standard().string("aiURL"), server.url());
 }
 
 TEST_F(AppDelegateTest, LaunchAtLoginIsSwitchedFromTheMenuAndAFailureIsSaid) {

@@ -153,6 +153,7 @@ TEST_F(WaylandProgram, DiagnoseNamesWhatEachDesktopUsesAndNeverTheKey) {
     EXPECT_THAT(bare.out, HasSubstr("Сеанс: нет графического сеанса"));
     EXPECT_THAT(bare.out, HasSubstr("Вставка: не проверить без графического сеанса\n"));
     EXPECT_THAT(bare.out, HasSubstr("Модель речи: на месте"));
+    EXPECT_THAT(bare.out, HasSubstr("Сервис ИИ: https://api.deepseek.com, модель deepseek-chat\n"));
     runTool({"secret-tool", "clear", "service", "app.ruvex.voice", "account", "deepseek"});
 }
 

@@ -277,24 +277,41 @@ TEST_F(EndToEnd, AHungSoundServerIsAMessageAndTheNextPressWorksOnceItIsBack) {
     EXPECT_EQ(target.waitForText(spoken, 30), spoken);
 }
 
-TEST_F(EndToEnd, WithTheKeyInTheKeyringAStyleIsRewrittenByTheService) {
+TEST_F(EndToEnd, AStyleIsRewrittenByALocalServerWithoutAKeyAndByTheServiceWithTheKeyringsKey) {
     testsupport::LoopbackServer service;
     service.setRespond(testsupport::LoopbackServer::reply("Переписано сервисом."));
+    testsupport::run({"secret-tool", "clear", "service", "app.ruvex.voice", "account", "deepseek"});
+    {
+        // The settings name the server and its model; no key is stored.
+        TrayProgram tray(tones::modelDirectory(), true, {"RUVEX_VOICE_AI_URL"});
+        testsupport::writeFile(tray.configHome() / "Ruvex Voice" / "settings.json",
+                               R"({"onboardingDone": true, "style": "business", "aiURL": ")" + service.url() +
+                                   R"(", "aiModel": "local-model"})");
+        ASSERT_TRUE(tray.waitForLine("engine loaded"));
+        TextTarget target;
+        ASSERT_TRUE(tray.dictate(twoPieces(dir)));
+        EXPECT_EQ(target.waitForText("Переписано сервисом.", 40), "Переписано сервисом.");
+    }
+    ASSERT_EQ(service.chatRequests().size(), 1u);
+    EXPECT_EQ(service.chatRequests()[0].authorization, "");
+    EXPECT_NE(service.chatRequests()[0].body.find(R"("model":"local-model")"), std::string::npos);
+
     ASSERT_EQ(
         testsupport::run(
             {"secret-tool", "store", "--label=DeepSeek", "service", "app.ruvex.voice", "account", "deepseek"}, "sk-e2e")
             .status,
         0);
+    service.setRespond(testsupport::LoopbackServer::reply("Переписано с ключом."));
     TrayProgram tray(tones::modelDirectory(), true, {"RUVEX_VOICE_AI_URL=" + service.url()});
     testsupport::writeFile(tray.configHome() / "Ruvex Voice" / "settings.json",
                            R"({"onboardingDone": true, "style": "business"})");
     ASSERT_TRUE(tray.waitForLine("engine loaded"));
     TextTarget target;
     ASSERT_TRUE(tray.dictate(twoPieces(dir)));
-    EXPECT_EQ(target.waitForText("Переписано сервисом.", 40), "Переписано сервисом.");
+    EXPECT_EQ(target.waitForText("Переписано с ключом.", 40), "Переписано с ключом.");
     testsupport::run({"secret-tool", "clear", "service", "app.ruvex.voice", "account", "deepseek"});
-    ASSERT_EQ(service.chatRequests().size(), 1u);
-    EXPECT_EQ(service.chatRequests()[0].authorization, "Bearer sk-e2e");
+    ASSERT_EQ(service.chatRequests().size(), 2u);
+    EXPECT_EQ(service.chatRequests()[1].authorization, "Bearer sk-e2e");
 }
 
 // The character before the caret, read through the accessibility bus as the paste reads it: Qt counts

@@ -13,6 +13,7 @@
 #include "platform/wayland/VirtualKeyboardKeySender.h"
 #include "platform/x11/XInputKeyMonitor.h"
 #include "speech/Model.h"
+#include "text/AiService.h"
 #include "text/Keychain.h"
 
 #include <ostream>
@@ -164,9 +165,18 @@ int run(std::ostream& out) {
                                          : "не скачана (ruvex-voice --download-model)",
                               modelReady};
 
+    // The AI step is optional: neither line decides whether dictation can work.
+    const text::AiService service = text::AiService::saved(core::Defaults::standard());
+    std::string aiService = service.description();
+    if (service.refusal())
+        aiService += ": адрес не подходит (по http только сервер на этом компьютере)";
+    else if (service.onThisMachine())
+        aiService += " (на этом компьютере)";
     text::Keychain keychain(platform::lnx::makeSecretStore());
-    const bool stored = keychain.aiKey().has_value();
-    const Line aiKey = {stored ? "сохранён" : "не сохранён (нужен только стилям ИИ)", true};
+    std::string aiKey = "сохранён";
+    if (!keychain.aiKey())
+        aiKey = service.onThisMachine() ? "не сохранён (серверу на этом компьютере не нужен)"
+                                        : "не сохранён (нужен только стилям ИИ)";
 
     const bool works = backend.kind != Backend::Kind::none && keys.fine && paste.fine && clipboard.fine &&
                        microphone.fine && speechModel.fine;
@@ -177,7 +187,8 @@ int run(std::ostream& out) {
         << "Пилюля: " << pill.text << '\n'
         << "Микрофон: " << microphone.text << '\n'
         << "Модель речи: " << speechModel.text << '\n'
-        << "Ключ ИИ: " << aiKey.text << '\n'
+        << "Сервис ИИ: " << aiService << '\n'
+        << "Ключ ИИ: " << aiKey << '\n'
         << (works ? "Итог: диктовка может работать\n" : "Итог: диктовка работать не будет\n");
     return works ? 0 : 1;
 }
