@@ -27,6 +27,17 @@ DictationController::DictationController(core::MainQueue& main, const core::Cloc
     : main(main), clock(clock), settings(settings), keychain(keychain), polisher(polisher), inserter(inserter),
       seams(std::move(seams)), dictionary(text::Vocabulary::load()), preset(text::Preset::saved(settings)) {}
 
+DictationController::~DictationController() {
+    if (utterance) {
+        // Gone with its recorder, whose queue has then handed everything to the session.
+        utterance->cancel();
+        utterance.reset();
+    }
+    if (auto busy = dictationEngine.lock()) {
+        busy->queue().sync([] {});
+    }
+}
+
 bool DictationController::aiCleanup() const {
     return settings.boolean("aiCleanup").value_or(true);
 }
@@ -66,6 +77,7 @@ void DictationController::pressed() {
         return;
     }
     utterance = std::move(next);
+    dictationEngine = engine;
     ++phrase;
     pressedAt = clock.now();
     preset = text::Preset::saved(settings);
