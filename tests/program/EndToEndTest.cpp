@@ -47,6 +47,24 @@ std::filesystem::path twoPieces(const testsupport::TempDir& dir) {
     return file;
 }
 
+/// A sound server of the test's own on `socket`, with the rig's virtual microphone ("vmic", played into
+/// through "vmic_out") as its default source; killed with the object. It stays off the session bus,
+/// where the rig's server holds the name a second one would ask for.
+std::unique_ptr<testsupport::Process> soundServer(const std::filesystem::path& socket) {
+    auto server = std::make_unique<testsupport::Process>(
+        std::vector<std::string>{"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
+                                 "--use-pid-file=no", "--realtime=no", "--high-priority=no", "--log-level=error", "-L",
+                                 "module-native-protocol-unix socket=" + socket.string(), "-L",
+                                 "module-null-sink sink_name=vmic_out", "-L",
+                                 "module-remap-source master=vmic_out.monitor source_name=vmic"},
+        testsupport::Process::Options{
+            {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + (socket.parent_path() / "no-bus").string()}});
+    pumpUntil([&] {
+        return runTool({"pactl", "-s", "unix:" + socket.string(), "set-default-source", "vmic"}).status == 0;
+    });
+    return server;
+}
+
 /// The data of every target of a selection, leaving out those describing the selection itself.
 std::map<std::string, std::string> selectionContents(const std::string& selection = "clipboard") {
     std::map<std::string, std::string> contents;
@@ -261,40 +279,95 @@ TEST_F(EndToEnd, TheTrayMenuOpensTheDictionaryWhoseNewWordsApplyToTheNextDictati
     EXPECT_EQ(tray.process().wait(desktop::pump), 0);
 }
 
-TEST_F(EndToEnd, AHungSoundServerIsAMessageAndTheNextPressWorksOnceItIsBack) {
-    const pid_t server = static_cast<pid_t>(std::stol(std::getenv("RUVEX_RIG_PULSEAUDIO_PID")));
+TEST_F(EndToEnd, AHungOrKilledSoundServerIsAMessageAndTheNextPressWorksOnceItIsBack) {
+    // A server of the test's own, like the rig's: killing it leaves the rig's alone.
+    const auto socket = dir / "pulse";
+    testsupport::ScopedEnv pulse("PULSE_SERVER", "unix:" + socket.string());
+    auto server = soundServer(socket);
     TrayProgram tray(tones::modelDirectory());
     ASSERT_TRUE(tray.waitForLine("engine loaded"));
     TextTarget target;
-    kill(server, SIGSTOP);
-    const std::size_t lines = tray.lines().size();
+    kill(server->pid(), SIGSTOP);
+    std::size_t lines = tray.lines().size();
     desktop::key(108, true);
     const bool said = tray.waitForLine("flash Нет доступа к микрофону", lines, 30);
     desktop::key(108, false);
-    kill(server, SIGCONT);
+    kill(server->pid(), SIGCONT);
     EXPECT_TRUE(said);
     ASSERT_TRUE(tray.dictate(twoPieces(dir)));
     EXPECT_EQ(target.waitForText(spoken, 30), spoken);
+
+    // Killed while the user speaks: what was heard is pasted, the pill says why and goes.
+    tones::Samples first = tones::phrase(firstPiece);
+    tones::append(first, tones::silence(0.5));
+    ASSERT_TRUE(tones::writeWav(dir / "first.wav", first));
+    lines = tray.lines().size();
+    desktop::key(108, true);
+    ASSERT_TRUE(tray.waitForLine("listening", lines));
+    runTool({"paplay", "--device=vmic_out", (dir / "first.wav").string()});
+    server.reset();
+    const bool told = tray.waitForLine("flash Микрофон отключился", lines, 30);
+    desktop::key(108, false);
+    ASSERT_TRUE(told);
+    const std::string kept = spoken + " Съешь же ещё этих мягких";
+    EXPECT_EQ(target.waitForText(kept, 30), kept);
+    auto all = tray.lines();
+    EXPECT_EQ(std::vector(all.begin() + static_cast<std::ptrdiff_t>(lines), all.end()),
+              (std::vector<std::string>{"listening", "thinking", "hide", "flash Микрофон отключился"}));
+    server = soundServer(socket);
+    ASSERT_TRUE(tray.dictate(twoPieces(dir)));
+    EXPECT_EQ(target.waitForText(kept + " " + spoken, 30), kept + " " + spoken);
 }
 
-TEST_F(EndToEnd, WithTheKeyInTheKeyringAStyleIsRewrittenByTheService) {
+TEST_F(EndToEnd, TheKeyComesFromTheKeyringALateAnswerOrAKilledKeyringLeavesTheLocalText) {
+    // However it ends, the rig's keyring is left running, empty and unlocked, for the scenarios after this.
+    struct Back {
+        ~Back() {
+            std::filesystem::remove_all(std::filesystem::path(std::getenv("XDG_DATA_HOME")) / "keyrings");
+            runTool({"sh", "-c",
+                     "echo rig | gnome-keyring-daemon --replace --unlock --components=secrets "
+                     "--control-directory=\"$XDG_RUNTIME_DIR/keyring\" >/dev/null 2>&1"});
+        }
+    } back;
     testsupport::LoopbackServer service;
-    service.setRespond(testsupport::LoopbackServer::reply("Переписано сервисом."));
+    service.setRespond(service.held(testsupport::LoopbackServer::reply("Встреча в шесть.")));
     ASSERT_EQ(
         testsupport::run(
             {"secret-tool", "store", "--label=DeepSeek", "service", "app.ruvex.voice", "account", "deepseek"}, "sk-e2e")
             .status,
         0);
+    tones::Samples slip = tones::phrase("встреча в пять, нет, в шесть");
+    tones::append(slip, tones::silence(0.5));
+    ASSERT_TRUE(tones::writeWav(dir / "slip.wav", slip));
+    const std::string local = "Встреча в пять, нет, в шесть";
+    {
+        TrayProgram tray(tones::modelDirectory(), true, {"RUVEX_VOICE_AI_URL=" + service.url()});
+        ASSERT_TRUE(tray.waitForLine("engine loaded"));
+        TextTarget target;
+        // The correction is answered after its bound: the text as spoken goes in, and nothing later.
+        ASSERT_TRUE(tray.dictate(dir / "slip.wav"));
+        EXPECT_EQ(target.waitForText(local, 30), local);
+        service.setRespond(testsupport::LoopbackServer::reply("Встреча в шесть."));
+        service.release();
+        // Requests go one after another: a late answer would have been pasted before this one.
+        ASSERT_TRUE(tray.dictate(dir / "slip.wav"));
+        EXPECT_EQ(target.waitForText(local + " Встреча в шесть.", 30), local + " Встреча в шесть.");
+        ASSERT_EQ(service.chatRequests().size(), 2u);
+        EXPECT_EQ(service.chatRequests()[1].authorization, "Bearer sk-e2e");
+    }
+
+    // The keyring daemon killed before the program reads the key: the style's rewrite says there is no
+    // key and the text goes in as spoken.
+    kill(static_cast<pid_t>(std::stol(std::getenv("RUVEX_RIG_KEYRING_PID"))), SIGKILL);
     TrayProgram tray(tones::modelDirectory(), true, {"RUVEX_VOICE_AI_URL=" + service.url()});
     testsupport::writeFile(tray.configHome() / "Ruvex Voice" / "settings.json",
                            R"({"onboardingDone": true, "style": "business"})");
     ASSERT_TRUE(tray.waitForLine("engine loaded"));
     TextTarget target;
     ASSERT_TRUE(tray.dictate(twoPieces(dir)));
-    EXPECT_EQ(target.waitForText("Переписано сервисом.", 40), "Переписано сервисом.");
-    testsupport::run({"secret-tool", "clear", "service", "app.ruvex.voice", "account", "deepseek"});
-    ASSERT_EQ(service.chatRequests().size(), 1u);
-    EXPECT_EQ(service.chatRequests()[0].authorization, "Bearer sk-e2e");
+    EXPECT_TRUE(tray.waitForLine("flash Нет ключа ИИ: вставил как сказано", 0, 30));
+    EXPECT_EQ(target.waitForText(spoken, 30), spoken);
+    EXPECT_EQ(service.chatRequests().size(), 2u);
 }
 
 // The character before the caret, read through the accessibility bus as the paste reads it: Qt counts
