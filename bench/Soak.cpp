@@ -9,6 +9,7 @@
 // Prints the resident memory, the heap in use and the open descriptors every 100 dictations, then the
 // growth from the 100th to the last (the first hundred warm the engine, the allocator and libcurl).
 
+#include "Measure.h"
 #include "Tones.h"
 #include "app/DictationController.h"
 #include "fakes/FakeAudioSource.h"
@@ -27,9 +28,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -44,12 +43,7 @@ struct Sample {
 };
 
 Sample measure() {
-    Sample sample{0, 0, 0};
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            sample.rssMB = std::stod(line.substr(6)) / 1024;
-    }
+    Sample sample{bench::residentMegabytes(), 0, 0};
     const struct mallinfo2 heap = mallinfo2();
     sample.heapMB = static_cast<double>(heap.uordblks + heap.hblkhd) / (1024 * 1024);
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
@@ -69,11 +63,7 @@ tones::Samples twoPieces(const std::string& first, const std::string& second) {
 } // namespace
 
 int main(int argc, char** argv) {
-    int dictations = 1000;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--dictations") == 0)
-            dictations = std::max(100, std::atoi(argv[++i]));
-    }
+    const int dictations = std::max(100, bench::option(argc, argv, "--dictations", 1000));
 
     // The chat service: answers every correction with the corrected sentence.
     httplib::Server service;
@@ -104,7 +94,7 @@ int main(int argc, char** argv) {
     auto secrets = std::make_shared<fakes::MemorySecretStore>();
     text::Keychain keychain{secrets};
     keychain.setAiKey("sk-soak");
-    text::Polisher polisher{time, keychain};
+    text::Polisher polisher{time, keychain, settings};
     std::vector<std::string> names;
     for (const auto& file : speech::ModelStore::files())
         names.push_back(file.name);
@@ -147,8 +137,9 @@ int main(int argc, char** argv) {
     const std::string correctedText = "Встреча в шесть, так и запишем.";
 
     std::printf("%d dictations: two pieces each (%.1f s and %.1f s of audio), every other one corrected by the "
-                "service on 127.0.0.1\n",
-                dictations, static_cast<double>(plain.size()) / 16000, static_cast<double>(corrected.size()) / 16000);
+                "service on 127.0.0.1; %s\n",
+                dictations, static_cast<double>(plain.size()) / 16000, static_cast<double>(corrected.size()) / 16000,
+                bench::load().c_str());
     std::printf("%10s %9s %9s %12s %8s %10s\n", "dictation", "seconds", "RSS MB", "heap MB", "fds", "wrong text");
     const auto started = std::chrono::steady_clock::now();
     Sample afterWarmUp{0, 0, 0};

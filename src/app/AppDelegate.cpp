@@ -2,6 +2,7 @@
 
 #include "platform/linux/Autostart.h"
 #include "platform/linux/ToolkitAccessibility.h"
+#include "ui/AiServiceDialog.h"
 #include "ui/KeyDialog.h"
 #include "ui/StatusMenu.h"
 
@@ -63,7 +64,7 @@ int indexOf(TriggerKey key) {
 
 AppDelegate::AppDelegate(core::MainQueue& main, platform::Desktop givenDesktop, std::unique_ptr<speech::Model> given)
     : main(main), testLogFile(testLogFromEnvironment()), settings(core::Defaults::standard()),
-      desktop(std::move(givenDesktop)), keychain(desktop.secretStore), polisher(main, keychain),
+      desktop(std::move(givenDesktop)), keychain(desktop.secretStore), polisher(main, keychain, settings),
       hotkey(*desktop.keyMonitor, TriggerKey::saved(settings)),
       pill(std::make_unique<PillPort>(overlay, [this](const std::string& line) { testLog(line); })),
       model(given ? std::move(given) : speech::makeModel(main)),
@@ -152,10 +153,15 @@ void AppDelegate::wireOnboarding() {
     };
 }
 
+bool AppDelegate::aiReady() {
+    // An address the rule refuses is said at each dictation; a key would not mend it.
+    return keychain.aiKey().has_value() || text::AiService::saved(settings).onThisMachine();
+}
+
 bool AppDelegate::requireKey() {
-    if (!keychain.aiKey())
+    if (!aiReady())
         ui::KeyDialog::editKey(keychain);
-    return keychain.aiKey().has_value();
+    return aiReady();
 }
 
 void AppDelegate::launch() {
@@ -241,6 +247,7 @@ void AppDelegate::buildMenu(QMenu& menu) {
     state.trusted = keysHeard = desktop.trust->isTrusted();
     state.access = keyboard = desktop.trust->access();
     state.hasKey = keychain.aiKey().has_value();
+    state.aiReady = aiReady();
     state.preset = text::Preset::saved(settings);
     state.aiCleanup = controller->aiCleanup();
     state.dictionaryCount = controller->vocabulary().terms.size() + controller->vocabulary().replacements.size();
@@ -249,7 +256,7 @@ void AppDelegate::buildMenu(QMenu& menu) {
 
     ui::StatusMenu::MenuActions actions;
     actions.toggleAI = [this] {
-        if (keychain.aiKey()) {
+        if (aiReady()) {
             settings.setBoolean("aiCleanup", !controller->aiCleanup());
             return;
         }
@@ -270,6 +277,7 @@ void AppDelegate::buildMenu(QMenu& menu) {
         text::Preset::saveEnglish(settings, !english);
     };
     actions.editKey = [this] { ui::KeyDialog::editKey(keychain); };
+    actions.editService = [this] { ui::AiServiceDialog::editService(settings, polisher); };
     actions.openVocabulary = [this] { vocabularyWindow.show(); };
     actions.retryDownload = [this] { model->download(); };
     // Through the program's own clipboard, so that a restore still pending from a paste leaves it alone.

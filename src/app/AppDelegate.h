@@ -58,7 +58,9 @@ private:
     /// One look at the keyboard permission: starts the hotkey when it is first granted, and says in
     /// the pill when the key stops being heard (or the paste stops working).
     void pollTrust();
-    /// Runs the key dialog when no AI key is stored; true when a key exists afterwards.
+    /// Whether the AI features can run: a key is stored, or the service is on this machine.
+    bool aiReady();
+    /// Runs the key dialog unless the AI features can run; true when they can afterwards.
     bool requireKey();
     /// When RUVEX_VOICE_TEST_LOG names a file, appends `line` to it: end-to-end tests read from there
     /// what the pill showed and when the engine was loaded.

@@ -2,12 +2,17 @@
 
 #include "platform/linux/AtspiCaretProbe.h"
 #include "platform/linux/AtspiFocusedWindow.h"
+#include "platform/linux/EvdevKeyMonitor.h"
+#include "platform/linux/InputAccess.h"
 #include "platform/linux/LibsecretStore.h"
+#include "platform/linux/PortalKeySender.h"
 #include "platform/linux/PulseAudioSource.h"
+#include "platform/linux/UinputKeySender.h"
 #include "platform/qt/QtClipboard.h"
 #include "platform/wayland/DataControlClipboard.h"
 #include "platform/wayland/FakeInputKeySender.h"
 #include "platform/wayland/LayerShellPill.h"
+#include "platform/wayland/SeatKeymap.h"
 #include "platform/wayland/SwayTree.h"
 #include "platform/wayland/VirtualKeyboardKeySender.h"
 #include "platform/wayland/WaylandConnection.h"
@@ -57,19 +62,42 @@ std::string compositorOf(const Backend::Session& session) {
     return "";
 }
 
-// No trigger-key source is built for a native Wayland session yet: the monitor starts nothing and
-// the trust never comes, so the first-run window keeps the keyboard row open.
-class NoKeyMonitor final : public platform::KeyMonitor {
-public:
-    bool start() override { return false; }
-    void stop() override {}
-};
-
-class NoTrust final : public platform::Trust {
-public:
-    bool isTrusted() override { return false; }
-    bool ask() override { return false; }
-};
+// The keys of every Wayland desktop: the trigger from the kernel's event devices, and the paste keys
+// through the mechanism chosen, with its state for the first-run window.
+void waylandKeys(const Backend& backend, core::MainQueue& main, platform::Desktop& desktop) {
+    namespace lnx = platform::lnx;
+    const auto source = lnx::InputSource::fromEnvironment();
+    auto devices = std::make_shared<lnx::SystemInputDevices>();
+    auto monitor = std::make_unique<lnx::EvdevKeyMonitor>(main, source, devices);
+    const lnx::EvdevKeyMonitor* keys = monitor.get();
+    // Only how many modifiers the user holds, for the wait before a paste.
+    platform::HeldModifiers held = [keys] { return keys->heldModifiers(); };
+    std::function<platform::PasteAccess()> paste;
+    const std::string& chosen = backend.mechanisms.paste;
+    if (chosen == Backend::virtualKeyboard || chosen == Backend::fakeInput) {
+        std::unique_ptr<platform::wayland::WaylandKeySender> sender;
+        if (chosen == Backend::virtualKeyboard)
+            sender = std::make_unique<platform::wayland::VirtualKeyboardKeySender>(main, held);
+        else
+            sender = std::make_unique<platform::wayland::FakeInputKeySender>(main, held);
+        paste = [sender = sender.get()] {
+            return sender->usable() ? platform::PasteAccess::ready : platform::PasteAccess::unavailable;
+        };
+        desktop.keySender = std::move(sender);
+    } else if (chosen == Backend::uinput) {
+        auto sender = std::make_unique<lnx::UinputKeySender>(main, held, devices);
+        sender->latinV = platform::wayland::SeatKeymap::watch(main);
+        paste = [] { return platform::PasteAccess::ready; };
+        desktop.keySender = std::move(sender);
+    } else {
+        auto sender = std::make_unique<lnx::PortalKeySender>(main, desktop.secretStore, held);
+        sender->latinV = platform::wayland::SeatKeymap::watch(main);
+        paste = [] { return platform::PasteAccess::askFirst; };
+        desktop.keySender = std::move(sender);
+    }
+    desktop.trust = std::make_unique<lnx::EvdevTrust>(std::move(paste), keys, source, devices);
+    desktop.keyMonitor = std::move(monitor);
+}
 
 // The caret probe asks only the focused window's application, so a hung one elsewhere costs nothing.
 std::unique_ptr<platform::CaretProbe> caretProbeFor(platform::FocusedWindow& focus) {
@@ -132,6 +160,10 @@ Backend::Session Backend::look() {
         }
     }
     session.x11 = static_cast<bool>(platform::x11::XConnection());
+    if (session.wayland) {
+        platform::lnx::SystemInputDevices devices;
+        session.uinput = platform::lnx::checkUinput(devices) == platform::lnx::UinputAccess::writable;
+    }
     return session;
 }
 
@@ -144,9 +176,12 @@ Backend Backend::choose(const Session& session) {
         if (dataControl && offers(session, "zwlr_layer_shell_v1")) {
             backend.kind = Kind::waylandNative;
             backend.qtPlatform = "wayland";
-            backend.mechanisms.paste = offers(session, "zwp_virtual_keyboard_manager_v1") ? "virtual-keyboard"
-                                       : offers(session, "org_kde_kwin_fake_input")       ? "fake-input"
-                                                                                          : "";
+            backend.mechanisms.keys = evdev;
+            // Our own keymap first (layout-proof, no permission), then KWin's authorised fake input.
+            backend.mechanisms.paste = offers(session, "zwp_virtual_keyboard_manager_v1") ? virtualKeyboard
+                                       : offers(session, "org_kde_kwin_fake_input")       ? fakeInput
+                                       : session.uinput                                   ? uinput
+                                                                                          : portal;
             backend.mechanisms.clipboard =
                 offers(session, "ext_data_control_manager_v1") ? "ext-data-control" : "wlr-data-control";
             backend.mechanisms.pill = "layer-shell";
@@ -156,8 +191,9 @@ Backend Backend::choose(const Session& session) {
             // GNOME: Mutter bridges the X selection both ways and places override-redirect windows.
             backend.kind = Kind::waylandHybrid;
             backend.qtPlatform = "xcb";
-            backend.mechanisms.keys = "X11 (только окна XWayland)";
-            backend.mechanisms.paste = "XTest (только окна XWayland)";
+            // XInput and XTest would reach XWayland's windows only: keys go through the kernel.
+            backend.mechanisms.keys = evdev;
+            backend.mechanisms.paste = session.uinput ? uinput : portal;
             backend.mechanisms.clipboard = "X11 через XWayland";
             backend.mechanisms.pill = "окно X11 через XWayland";
         }
@@ -179,13 +215,7 @@ platform::Desktop Backend::makeDesktop(core::MainQueue& main) const {
     desktop.microphoneState = [] { return platform::lnx::PulseAudioSource::microphoneState(); };
 
     if (kind == Kind::waylandNative) {
-        // Only a count of held modifiers is needed; no source gives one yet.
-        platform::HeldModifiers held = [] { return 0; };
-        desktop.keyMonitor = std::make_unique<NoKeyMonitor>();
-        if (mechanisms.paste == "fake-input")
-            desktop.keySender = std::make_unique<platform::wayland::FakeInputKeySender>(main, held);
-        else
-            desktop.keySender = std::make_unique<platform::wayland::VirtualKeyboardKeySender>(main, held);
+        waylandKeys(*this, main, desktop);
         auto clipboard = std::make_unique<platform::wayland::DataControlClipboard>(main);
         clipboard->localContents = qtOwnContents;
         desktop.clipboard = std::move(clipboard);
@@ -194,13 +224,17 @@ platform::Desktop Backend::makeDesktop(core::MainQueue& main) const {
             compositorFocus = [] { return platform::wayland::swayFocusedWindow(); };
         desktop.focusedWindow = std::make_unique<platform::lnx::AtspiFocusedWindow>(compositorFocus);
         desktop.caretProbe = caretProbeFor(*desktop.focusedWindow);
-        desktop.trust = std::make_unique<NoTrust>();
         desktop.pillSurface = std::make_unique<platform::wayland::LayerShellPill>(main);
         return desktop;
     }
 
-    desktop.keyMonitor = std::make_unique<platform::x11::XInputKeyMonitor>(main);
-    desktop.keySender = std::make_unique<platform::x11::XTestKeySender>(main);
+    if (kind == Kind::waylandHybrid) {
+        waylandKeys(*this, main, desktop);
+    } else {
+        desktop.keyMonitor = std::make_unique<platform::x11::XInputKeyMonitor>(main);
+        desktop.keySender = std::make_unique<platform::x11::XTestKeySender>(main);
+        desktop.trust = std::make_unique<platform::x11::X11Trust>();
+    }
     desktop.clipboard = std::make_unique<platform::qt::QtClipboard>();
     auto x11Focus = std::make_unique<platform::x11::X11FocusedWindow>();
     if (kind == Kind::waylandHybrid) {
@@ -213,7 +247,6 @@ platform::Desktop Backend::makeDesktop(core::MainQueue& main) const {
         desktop.focusedWindow = std::move(x11Focus);
     }
     desktop.caretProbe = caretProbeFor(*desktop.focusedWindow);
-    desktop.trust = std::make_unique<platform::x11::X11Trust>();
     desktop.translucency = [connection = std::make_shared<platform::x11::XConnection>()] {
         return connection->compositing();
     };

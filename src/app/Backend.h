@@ -23,8 +23,8 @@ struct Backend {
     /// The compositor's name, as far as it can be told ("sway", "KDE", "GNOME"); empty on X11.
     std::string compositor;
 
-    /// The mechanism chosen for each part, as short names for the log and the diagnostics; empty
-    /// where there is none.
+    /// The mechanism chosen for each part, as short names for the log and the diagnostics (the paste
+    /// keys: one of the names below); empty where there is none.
     struct Mechanisms {
         std::string keys;      ///< where the trigger key is read
         std::string paste;     ///< what sends the paste keys
@@ -32,6 +32,12 @@ struct Backend {
         std::string pill;      ///< what shows the pill
     };
     Mechanisms mechanisms;
+
+    static constexpr const char* evdev = "evdev";
+    static constexpr const char* virtualKeyboard = "virtual-keyboard";
+    static constexpr const char* fakeInput = "fake-input";
+    static constexpr const char* uinput = "uinput";
+    static constexpr const char* portal = "портал RemoteDesktop";
 
     /// One line naming the session and the mechanisms, for the log and the diagnostics.
     std::string description() const;
@@ -43,6 +49,7 @@ struct Backend {
         std::vector<std::string> globals; ///< the compositor's global interfaces
         bool x11 = false;                 ///< an X display (X11 or XWayland) answers
         std::string desktop;              ///< XDG_CURRENT_DESKTOP
+        bool uinput = false;              ///< /dev/uinput may be written (Wayland sessions only)
     };
 
     /// Looks at the environment and asks the display servers it names.

@@ -28,6 +28,17 @@ DictationController::DictationController(core::MainQueue& main, const core::Cloc
     : main(main), clock(clock), settings(settings), keychain(keychain), polisher(polisher), inserter(inserter),
       seams(std::move(seams)), dictionary(text::Vocabulary::load()), preset(text::Preset::saved(settings)) {}
 
+DictationController::~DictationController() {
+    if (utterance) {
+        // Gone with its recorder, whose queue has then handed everything to the session.
+        utterance->cancel();
+        utterance.reset();
+    }
+    if (auto busy = dictationEngine.lock()) {
+        busy->queue().sync([] {});
+    }
+}
+
 bool DictationController::aiCleanup() const {
     return settings.boolean("aiCleanup").value_or(true);
 }
@@ -71,6 +82,7 @@ void DictationController::pressed() {
         return;
     }
     utterance = std::move(next);
+    dictationEngine = engine;
     cutShort = false;
     ++phrase;
     pressedAt = clock.now();
@@ -158,7 +170,12 @@ void DictationController::result(std::int64_t number, const text::Preset& taken,
         return;
     }
     if (fallback) {
-        const std::string why = keychain.aiKey() ? "ИИ не ответил" : "Нет ключа ИИ";
+        const text::AiService service = text::AiService::saved(settings);
+        std::string why = "ИИ не ответил";
+        if (service.refusal())
+            why = "Адрес ИИ без https";
+        else if (!service.available(keychain.aiKey().has_value()))
+            why = "Нет ключа ИИ";
         seams.overlay.flash(why + (taken.english ? ": вставил по-русски" : ": вставил как сказано"), 3.5);
         return;
     }

@@ -56,6 +56,9 @@ public:
     static std::shared_ptr<DictationController> make(core::MainQueue& main, const core::Clock& clock,
                                                      core::Defaults& settings, text::Keychain& keychain,
                                                      text::Polisher& polisher, output::Inserter& inserter, Seams seams);
+    /// Ends a dictation still running and waits for the piece being decoded, whose completion calls
+    /// the polisher (which must outlive the controller).
+    ~DictationController();
     DictationController(const DictationController&) = delete;
     DictationController& operator=(const DictationController&) = delete;
 
@@ -129,6 +132,8 @@ private:
     std::optional<std::string> loadError;
     text::Vocabulary dictionary;
     std::unique_ptr<speech::Utterance> utterance;
+    // The engine of the latest dictation, which may still be decoding it after a reload or the watchdog.
+    std::weak_ptr<speech::Recognizer> dictationEngine;
     double pressedAt = 0;
     text::Preset preset;
     bool thinking = false;

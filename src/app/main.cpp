@@ -29,9 +29,10 @@ int main(int argc, char** argv) {
     if (mode == "--polish") {
         core::RunLoop loop;
         text::Keychain keychain(platform::lnx::makeSecretStore());
-        text::Polisher polisher(loop, keychain);
-        app::cli::PolishCheck::run(loop, keychain, polisher, rest, std::cin, std::cout);
-        return 0;
+        const auto settings = core::Defaults::standard();
+        text::Polisher polisher(loop, keychain, settings);
+        return app::cli::PolishCheck::run(loop, keychain, polisher, text::AiService::saved(settings), rest, std::cin,
+                                          std::cout);
     }
     if (mode == "--download-model")
         return app::cli::runDownloadCommand();

@@ -56,6 +56,21 @@ template <std::size_t N> bool mentionsAny(const std::string& name, const std::ar
     return std::any_of(list.begin(), list.end(), [&](std::string_view entry) { return name.find(entry) != name.npos; });
 }
 
+// Bytes of the line break starting at `at` (LF, CR, VT, FF, NEL, U+2028, U+2029), or 0.
+std::size_t lineBreakAt(std::string_view text, std::size_t at) {
+    const auto rest = text.substr(at);
+    if (rest.empty()) {
+        return 0;
+    }
+    if (std::string_view("\n\r\v\f").find(rest.front()) != std::string_view::npos) {
+        return 1;
+    }
+    if (rest.starts_with("\u0085")) {
+        return 2;
+    }
+    return rest.starts_with("\u2028") || rest.starts_with("\u2029") ? 3 : 0;
+}
+
 std::size_t indexOf(Selection selection) {
     return selection == Selection::clipboard ? 0 : 1;
 }
@@ -114,14 +129,42 @@ PasteShortcut Inserter::shortcutFor(const std::optional<platform::WindowIdentity
     return window->terminal ? PasteShortcut::controlShiftV : PasteShortcut::controlV;
 }
 
+std::string Inserter::oneLine(const std::string& text) {
+    std::string line;
+    line.reserve(text.size());
+    bool broken = false;
+    for (std::size_t at = 0; at < text.size();) {
+        if (auto length = lineBreakAt(text, at)) {
+            while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) {
+                line.pop_back();
+            }
+            broken = true;
+            at += length;
+            continue;
+        }
+        if (broken && (text[at] == ' ' || text[at] == '\t')) {
+            ++at;
+            continue;
+        }
+        if (broken && !line.empty()) {
+            line += ' ';
+        }
+        broken = false;
+        line += text[at++];
+    }
+    return line;
+}
+
 void Inserter::insert(const std::string& text, std::function<void(bool pasted)> done) {
-    if (text.empty()) {
+    // Asked before anything changes, while the target still shows its own state.
+    const auto wanted = shortcutFor(focus.identify());
+    const std::string body = wanted == PasteShortcut::controlV ? text : oneLine(text);
+    if (body.empty()) {
         return;
     }
-    // Asked before anything changes, while the target still shows its own state.
-    std::string pasted = needsLeadingSpace(caret.characterBeforeCaret()) ? " " + text : text;
+    std::string pasted = needsLeadingSpace(caret.characterBeforeCaret()) ? " " + body : body;
 
-    auto shortcut = keys.reachable(shortcutFor(focus.identify()));
+    auto shortcut = keys.reachable(wanted);
     std::vector<Selection> selections = {Selection::clipboard};
     if (shortcut == PasteShortcut::shiftInsert) {
         selections.push_back(Selection::primary);

@@ -39,6 +39,11 @@ public:
     /// The shortcut that pastes in a window of this class: terminals do not paste with Ctrl+V.
     static platform::PasteShortcut shortcutFor(const std::optional<platform::WindowIdentity>& window);
 
+    /// The text as one line, for a terminal: a shell runs every line of a paste the moment it arrives
+    /// unless bracketed paste is on, which nothing outside the terminal can see. Each run of line
+    /// breaks (with the spaces around it) becomes one space; breaks at either end go.
+    static std::string oneLine(const std::string& text);
+
     /// Seconds between the paste and putting the previous clipboard back.
     static constexpr double restoreDelay = 0.6;
 

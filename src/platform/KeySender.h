@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 
 namespace platform {
 
@@ -40,5 +41,16 @@ public:
 
     static constexpr double modifierWaitSeconds = 0.5;
 };
+
+/// Whether one of the user's keyboard layouts puts a Latin v on the V key; nothing while unknown.
+/// For the senders whose keys are read in those layouts.
+using LatinV = std::function<std::optional<bool>()>;
+
+/// What such a sender presses for `wanted`: Shift+Insert where `latinV` says no layout has a Latin V
+/// (unknown or unset: most layout sets have a Latin layout, so Ctrl+V).
+inline PasteShortcut reachableIn(PasteShortcut wanted, const LatinV& latinV) {
+    const bool latin = !latinV || latinV().value_or(true);
+    return latin ? wanted : PasteShortcut::shiftInsert;
+}
 
 } // namespace platform

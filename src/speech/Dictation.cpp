@@ -14,17 +14,6 @@ constexpr int searchStart = PauseCutter::minPiece - PauseCutter::pause; // 125
 constexpr int halfPause = PauseCutter::pause / 2;                       // 12
 constexpr int window = PauseCutter::lookback - PauseCutter::quietSpan;  // 145
 
-float rootMeanSquare(const float* samples, size_t count) {
-    if (count == 0) {
-        return 0;
-    }
-    float sum = 0;
-    for (size_t i = 0; i < count; ++i) {
-        sum += samples[i] * samples[i];
-    }
-    return std::sqrt(sum / static_cast<float>(count));
-}
-
 float percentile(const std::vector<float>& sorted, double fraction) {
     double position = fraction * static_cast<double>(sorted.size() - 1);
     size_t lo = static_cast<size_t>(position);
@@ -33,6 +22,17 @@ float percentile(const std::vector<float>& sorted, double fraction) {
 }
 
 } // namespace
+
+float rootMeanSquare(const float* samples, std::size_t count) {
+    if (count == 0) {
+        return 0;
+    }
+    float sum = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        sum += samples[i] * samples[i];
+    }
+    return std::sqrt(sum / static_cast<float>(count));
+}
 
 std::vector<Samples> PauseCutter::feed(const Samples& samples) {
     buffer.insert(buffer.end(), samples.begin(), samples.end());
@@ -54,6 +54,7 @@ std::vector<Samples> PauseCutter::feed(const Samples& samples) {
         auto end = buffer.begin() + static_cast<std::ptrdiff_t>(cut * frame);
         pieces.emplace_back(buffer.begin(), end);
         buffer.erase(buffer.begin(), end);
+        cutSamples += cut * frame;
         levels.erase(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(cut));
         if (levels.size() < static_cast<size_t>(minPiece)) {
             break;
@@ -119,10 +120,24 @@ std::vector<Samples> PauseCutter::keep(std::vector<Samples> pieces) {
     return kept;
 }
 
+size_t PauseCutter::quietTail() const {
+    float limit = threshold();
+    size_t measured = levels.size() * frame;
+    if (buffer.size() > measured && rootMeanSquare(buffer.data() + measured, buffer.size() - measured) >= limit) {
+        return 0;
+    }
+    size_t loud = levels.size();
+    while (loud > 0 && levels[loud - 1] < limit) {
+        --loud;
+    }
+    return buffer.size() - loud * frame;
+}
+
 std::vector<Samples> PauseCutter::flush() {
     Samples rest = std::move(buffer);
     buffer.clear();
     levels.clear();
+    cutSamples += rest.size();
     if (rest.size() < flushMinimum) {
         return {};
     }
@@ -136,26 +151,88 @@ const Samples& DictationSession::warmUp() {
     return silence;
 }
 
-DictationSession::DictationSession(std::shared_ptr<Recognizer> engine)
-    : shared(std::make_shared<Shared>(Shared{engine, {}, false})) {
-    engine->queue().post([engine] { engine->transcribe(warmUp()); });
+DictationSession::DictationSession(std::shared_ptr<Recognizer> engine, bool speculate)
+    : shared(std::make_shared<Shared>()), speculative(speculate) {
+    shared->engine = std::move(engine);
+    post([](Shared& session) { session.engine->transcribe(warmUp()); });
+}
+
+void DictationSession::post(std::function<void(Shared&)> work) {
+    ++posted;
+    shared->engine->queue().post([shared = shared, work = std::move(work)] {
+        work(*shared);
+        shared->finished.fetch_add(1, std::memory_order_release);
+    });
 }
 
 void DictationSession::feed(const Samples& samples) {
     seconds += static_cast<double>(samples.size()) / 16000.0;
+    size_t consumed = cutter.consumed();
     for (auto& piece : cutter.feed(samples)) {
         recognise(std::move(piece));
     }
+    if (cutter.consumed() != consumed) {
+        speculated.reset(); // it began where the piece just cut began
+    }
+    speculate();
 }
 
 void DictationSession::recognise(Samples piece) {
-    shared->engine->queue().post([shared = shared, piece = std::move(piece)] {
-        if (shared->cancelled) {
+    // The speculative text stands for this piece when the piece is that audio and then only quiet.
+    std::optional<uint64_t> reuse;
+    if (speculated && piece.size() >= speculated->size() &&
+        std::equal(speculated->begin(), speculated->end(), piece.begin())) {
+        float limit = cutter.threshold();
+        bool quiet = true;
+        for (size_t at = speculated->size(); quiet && at < piece.size(); at += PauseCutter::frame) {
+            quiet = rootMeanSquare(piece.data() + at, std::min<size_t>(PauseCutter::frame, piece.size() - at)) < limit;
+        }
+        if (quiet) {
+            reuse = speculations;
+        }
+    }
+    post([piece = std::move(piece), reuse](Shared& session) {
+        if (session.cancelled) {
             return;
         }
-        std::string text = shared->engine->transcribe(piece);
+        std::string text;
+        if (reuse && session.speculation && session.speculation->id == *reuse) {
+            text = std::move(session.speculation->text);
+            session.speculation.reset();
+        } else {
+            text = session.engine->transcribe(piece);
+        }
         if (!text.empty()) {
-            shared->texts.push_back(std::move(text));
+            session.texts.push_back(std::move(text));
+        }
+    });
+}
+
+void DictationSession::speculate() {
+    // Only on an idle queue: a real piece arriving meanwhile waits at most for the rest of this decode.
+    if (!speculative || cancelRequested || shared->finished.load(std::memory_order_acquire) != posted) {
+        return;
+    }
+    const Samples& open = cutter.pending();
+    size_t tail = cutter.quietTail();
+    size_t spoken = open.size() - tail;
+    constexpr size_t quietSamples = static_cast<size_t>(speculationQuiet) * PauseCutter::frame;
+    if (spoken == 0 || tail < quietSamples) {
+        return;
+    }
+    // Up to where a cut at this pause would fall, so that such a cut gives exactly this audio.
+    size_t end = spoken + quietSamples;
+    if (speculated && speculatedEnd == cutter.consumed() + end) {
+        return; // this pause is speculated already
+    }
+    if (rootMeanSquare(open.data(), end) <= cutter.threshold()) {
+        return; // the loudness test would drop it
+    }
+    speculated = std::make_shared<const Samples>(open.begin(), open.begin() + static_cast<std::ptrdiff_t>(end));
+    speculatedEnd = cutter.consumed() + end;
+    post([audio = speculated, id = ++speculations](Shared& session) {
+        if (!session.cancelled) {
+            session.speculation = Speculation{id, session.engine->transcribe(*audio)};
         }
     });
 }
@@ -164,13 +241,15 @@ void DictationSession::finish(std::function<void(std::string)> completion) {
     for (auto& piece : cutter.flush()) {
         recognise(std::move(piece));
     }
-    shared->engine->queue().post([shared = shared, completion = std::move(completion)] {
-        completion(shared->cancelled ? std::string() : text::Transcript::joinPieces(shared->texts));
+    speculated.reset();
+    post([completion = std::move(completion)](Shared& session) {
+        completion(session.cancelled ? std::string() : text::Transcript::joinPieces(session.texts));
     });
 }
 
 void DictationSession::cancel() {
-    shared->engine->queue().post([shared = shared] { shared->cancelled = true; });
+    cancelRequested = true;
+    post([](Shared& session) { session.cancelled = true; });
 }
 
 } // namespace speech

@@ -6,6 +6,8 @@
 #include "speech/OnnxModel.h"
 #include "speech/SherpaOnnx.h"
 
+#include <malloc.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -77,7 +79,79 @@ std::optional<std::filesystem::path> writeSpellableTerms(const std::filesystem::
     return filtered;
 }
 
+/// Cores a cgroup's CPU quota allows, when `folder` sets one (v2 "cpu.max", v1 "cpu.cfs_quota_us").
+std::optional<double> quotaCores(const std::filesystem::path& folder) {
+    std::ifstream v2(folder / "cpu.max");
+    std::string quota;
+    double period = 0;
+    if (v2 >> quota >> period) {
+        return quota == "max" || period <= 0 ? std::nullopt : std::optional(std::atof(quota.c_str()) / period);
+    }
+    std::ifstream v1Quota(folder / "cpu.cfs_quota_us");
+    std::ifstream v1Period(folder / "cpu.cfs_period_us");
+    double microseconds = 0;
+    if (v1Quota >> microseconds && v1Period >> period && microseconds > 0 && period > 0) {
+        return microseconds / period;
+    }
+    return std::nullopt;
+}
+
+/// The smallest CPU quota on the way from the process's cgroups up to the roots of their hierarchies.
+std::optional<double> cgroupQuota(const std::filesystem::path& root, const std::filesystem::path& procCgroup) {
+    std::ifstream lines(procCgroup);
+    std::optional<double> smallest;
+    for (std::string line; std::getline(lines, line);) {
+        // "0::/path" for cgroup v2; "4:cpu,cpuacct:/path" for the v1 hierarchy holding the cpu controller.
+        auto first = line.find(':');
+        auto second = line.find(':', first + 1);
+        if (first == std::string::npos || second == std::string::npos) {
+            continue;
+        }
+        std::string controllers = line.substr(first + 1, second - first - 1);
+        std::filesystem::path hierarchy = root;
+        if (!controllers.empty()) {
+            std::stringstream names(controllers);
+            bool hasCpu = false;
+            for (std::string name; std::getline(names, name, ',');) {
+                hasCpu = hasCpu || name == "cpu";
+            }
+            if (!hasCpu) {
+                continue;
+            }
+            hierarchy /= controllers;
+        }
+        std::filesystem::path relative = std::filesystem::path(line.substr(second + 1)).relative_path();
+        for (;;) {
+            if (auto cores = quotaCores(hierarchy / relative); cores && (!smallest || *cores < *smallest)) {
+                smallest = cores;
+            }
+            if (relative.empty()) {
+                break;
+            }
+            relative = relative.parent_path();
+        }
+    }
+    return smallest;
+}
+
 } // namespace
+
+int Engine::usableCores(const std::filesystem::path& cgroupRoot, const std::filesystem::path& procCgroup) {
+    cpu_set_t mask;
+    CPU_ZERO(&mask);
+    int cores = sched_getaffinity(0, sizeof mask, &mask) == 0 ? CPU_COUNT(&mask) : 0;
+    if (cores <= 0) {
+        cores = static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+    }
+    if (auto quota = cgroupQuota(cgroupRoot, procCgroup)) {
+        cores = std::min(cores, std::max(1, static_cast<int>(*quota)));
+    }
+    return cores;
+}
+
+int Engine::defaultThreads() {
+    return std::min(4, usableCores());
+}
 
 Engine::Failure::Failure(Case which) : std::runtime_error("Модель речи не загрузилась"), which(which) {}
 
@@ -223,6 +297,11 @@ Engine::Engine(std::filesystem::path modelDirectory, std::optional<std::filesyst
     if (recognizer == nullptr) {
         throw Failure(Failure::load);
     }
+#ifdef __GLIBC__
+    // Loading parses the 230 MB model into buffers that are freed again; without this the heap
+    // keeps about 150 MB of them in the process's resident memory for as long as it runs.
+    malloc_trim(0);
+#endif
 }
 
 Engine::~Engine() {

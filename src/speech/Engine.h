@@ -32,9 +32,10 @@ public:
     /// `terms` is the hotwords file; it is used only when a bpe vocabulary is found (the
     /// application's resource, else $RUVEX_VOICE_BPE_VOCAB, else one made from the token table
     /// beside the terms file). Terms the model's tokens cannot spell are left out. Runs on any
-    /// thread; throws Failure when the model is missing or damaged.
+    /// thread; throws Failure when the model is missing or damaged. `threads` is how many threads
+    /// the library uses inside one decode.
     Engine(std::filesystem::path modelDirectory, std::optional<std::filesystem::path> terms,
-           float termScore = text::Vocabulary::termScore, int threads = 4);
+           float termScore = text::Vocabulary::termScore, int threads = defaultThreads());
     ~Engine() override;
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
@@ -46,6 +47,16 @@ public:
 
     /// True when recognition runs with modified beam search and the dictionary terms.
     bool usesTerms() const { return termsActive; }
+
+    /// min(4, usableCores()): more decode threads than cores make them wait for each other, which
+    /// on two cores is more than twice as slow as two threads.
+    static int defaultThreads();
+
+    /// The cores this process may run on: its CPU affinity mask, lowered by a CPU quota of its
+    /// cgroup or of any cgroup above it (v2 cpu.max, v1 cpu.cfs_quota_us), rounded down, at least 1.
+    /// The cgroup files are looked up under `cgroupRoot`, as `procCgroup` places the process.
+    static int usableCores(const std::filesystem::path& cgroupRoot = "/sys/fs/cgroup",
+                           const std::filesystem::path& procCgroup = "/proc/self/cgroup");
 
     /// Where the application's own bpe vocabulary resource would be:
     /// <prefix>/share/ruvex-voice/bpe.vocab beside the program's bin/ folder.

@@ -1,6 +1,7 @@
 #include "speech/Recorder.h"
 
-#include <cmath>
+#include "speech/Dictation.h"
+
 #include <utility>
 
 namespace speech {
@@ -41,20 +42,10 @@ void Recorder::stop(std::function<void()> then) {
     });
 }
 
-float Recorder::level(const std::vector<float>& samples) {
-    if (samples.empty())
-        return 0;
-    float sum = 0;
-    for (float sample : samples) {
-        sum += sample * sample;
-    }
-    return std::sqrt(sum / static_cast<float>(samples.size()));
-}
-
 void Recorder::deliver(const std::vector<float>& samples) {
     if (samples.empty())
         return;
-    const float rms = level(samples);
+    const float rms = rootMeanSquare(samples.data(), samples.size());
     main.post([token = std::weak_ptr<int>(alive), this, rms] {
         if (!token.expired() && onLevel)
             onLevel(rms);

@@ -51,9 +51,6 @@ public:
     /// chunks captured before are kept, and stop() still delivers them. Set before start().
     std::function<void()> onLost;
 
-    /// The root mean square of `samples`, in single precision; 0 for none.
-    static float level(const std::vector<float>& samples);
-
 private:
     void deliver(const std::vector<float>& samples);
 

@@ -7,8 +7,10 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace text::ChatReply {
 
@@ -108,24 +110,37 @@ std::optional<std::string> answer(long status, std::string_view body) {
     return result;
 }
 
-bool mayCarryKey(std::string_view baseURL) {
-    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), &curl_url_cleanup);
-    // No scheme is guessed: an address without one is refused.
-    if (!url || curl_url_set(url.get(), CURLUPART_URL, std::string(baseURL).c_str(), 0) != CURLUE_OK) {
-        return false;
-    }
+namespace {
+
+/// The lower-case scheme and the host of `url` as the transfer reads them; nothing when either is
+/// missing. No scheme is guessed: an address without one has none.
+std::optional<std::pair<std::string, std::string>> schemeAndHost(std::string_view url) {
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, std::string(url).c_str(), 0) != CURLUE_OK)
+        return std::nullopt;
     char* schemePart = nullptr;
     char* hostPart = nullptr;
-    bool parsed = curl_url_get(url.get(), CURLUPART_SCHEME, &schemePart, 0) == CURLUE_OK &&
-                  curl_url_get(url.get(), CURLUPART_HOST, &hostPart, 0) == CURLUE_OK;
+    bool found = curl_url_get(parsed.get(), CURLUPART_SCHEME, &schemePart, 0) == CURLUE_OK &&
+                 curl_url_get(parsed.get(), CURLUPART_HOST, &hostPart, 0) == CURLUE_OK;
     std::unique_ptr<char, UrlPartFree> scheme(schemePart);
     std::unique_ptr<char, UrlPartFree> host(hostPart);
-    if (!parsed || !scheme || !host || host.get()[0] == '\0') {
-        return false;
-    }
+    if (!found || !scheme || !host || host.get()[0] == '\0')
+        return std::nullopt;
     std::string kind = scheme.get();
     std::transform(kind.begin(), kind.end(), kind.begin(), [](unsigned char c) { return std::tolower(c); });
-    return kind == "https" || (kind == "http" && isLoopbackHost(host.get()));
+    return std::pair(kind, std::string(host.get()));
+}
+
+} // namespace
+
+bool mayCarryKey(std::string_view baseURL) {
+    auto parts = schemeAndHost(baseURL);
+    return parts && (parts->first == "https" || (parts->first == "http" && isLoopbackHost(parts->second)));
+}
+
+bool isLoopback(std::string_view baseURL) {
+    auto parts = schemeAndHost(baseURL);
+    return parts && (parts->first == "https" || parts->first == "http") && isLoopbackHost(parts->second);
 }
 
 } // namespace text::ChatReply

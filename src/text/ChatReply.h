@@ -22,10 +22,13 @@ std::optional<std::string> answer(long status, std::string_view body);
 /// `text` with control characters removed as described for `answer`. Valid UTF-8 stays valid.
 std::string withoutControls(std::string_view text);
 
-/// True when a request to the service at `baseURL` may carry the key: an https address of any
-/// host, or an http address of this machine (localhost, 127.0.0.0/8 or ::1), where the key never
-/// crosses a network. The address is read by the same parser the transfer uses, so the host
-/// checked is the host contacted.
+/// True when a request to the service at `baseURL` may be sent, with the key when one is stored:
+/// an https address of any host, or an http address of this machine (see isLoopback), where
+/// neither the text nor the key crosses a network. The address is read by the same parser the
+/// transfer uses, so the host checked is the host contacted.
 bool mayCarryKey(std::string_view baseURL);
+
+/// True when `baseURL` is an http or https address of this machine: localhost, 127.0.0.0/8 or ::1.
+bool isLoopback(std::string_view baseURL);
 
 } // namespace text::ChatReply

@@ -8,7 +8,6 @@
 #include <curl/curl.h>
 #include <nlohmann/json.hpp>
 
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 
@@ -137,22 +136,33 @@ bool isSafeHeaderValue(std::string_view value) {
     return true;
 }
 
+/// libcurl's global set-up, once per process, before the first transfer.
+void readyCurl() {
+    static std::once_flag ready;
+    std::call_once(ready, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
 struct Reply {
-    bool transferred = false;
+    CURLcode result = CURLE_FAILED_INIT;
     long status = 0;
     std::string body;
 };
 
-/// One POST with libcurl; `timeout` bounds the whole transfer, connection included.
-Reply post(const std::string& url, const std::string& key, const std::string& body, double timeout) {
+/// One POST with libcurl, "Authorization" only with a key; `timeout` bounds the whole transfer,
+/// connection included. Nothing is sent to an address that may not carry the text and the key.
+Reply post(const std::string& url, const std::optional<std::string>& key, const std::string& body, double timeout) {
     Reply reply;
+    if (!ChatReply::mayCarryKey(url) || (key && !isSafeHeaderValue(*key))) {
+        return reply;
+    }
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
     if (!curl) {
         return reply;
     }
-    std::string authorization = "Authorization: Bearer " + key;
     curl_slist* headers = nullptr;
-    headers = curl_slist_append(headers, authorization.c_str());
+    if (key) {
+        headers = curl_slist_append(headers, ("Authorization: Bearer " + *key).c_str());
+    }
     headers = curl_slist_append(headers, "Content-Type: application/json");
     headers = curl_slist_append(headers, "Expect:"); // no 100-continue round trip on long texts
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headerList(headers, &curl_slist_free_all);
@@ -169,17 +179,67 @@ Reply post(const std::string& url, const std::string& key, const std::string& bo
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &collect);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &reply.body);
-    if (curl_easy_perform(handle) != CURLE_OK) {
-        return reply;
+    reply.result = curl_easy_perform(handle);
+    if (reply.result == CURLE_OK) {
+        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &reply.status);
     }
-    reply.transferred = true;
-    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &reply.status);
     return reply;
 }
 
 /// The answer of a transferred reply; nothing when the reply is not a well-formed answer.
 std::optional<std::string> answerOf(const Reply& reply) {
-    return reply.transferred ? ChatReply::answer(reply.status, reply.body) : std::nullopt;
+    return reply.result == CURLE_OK ? ChatReply::answer(reply.status, reply.body) : std::nullopt;
+}
+
+/// The compact request body: the model, the temperature, no streaming, the system and user messages.
+std::string requestBody(const std::string& model, const std::string& system, const std::string& text,
+                        double temperature) {
+    nlohmann::json body = {
+        {"model", model},
+        {"temperature", temperature},
+        {"stream", false},
+        {"messages",
+         nlohmann::json::array({{{"role", "system"}, {"content", system}}, {{"role", "user"}, {"content", text}}})},
+    };
+    return body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+/// What a check's reply says about the service, in the user's words.
+Polisher::CheckResult describe(const Reply& reply) {
+    switch (reply.result) {
+    case CURLE_OK:
+        break;
+    case CURLE_FAILED_INIT:
+        return {false, "Запрос не отправлен: в ключе ИИ недопустимые символы"};
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return {false, "Сервер не ответил: такого адреса нет"};
+    case CURLE_COULDNT_CONNECT:
+        return {false, "Сервер не ответил: по этому адресу ничего не слушает"};
+    case CURLE_OPERATION_TIMEDOUT:
+        return {false, "Сервер не ответил за 30 секунд"};
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CACERT_BADFILE:
+        return {false, "Сервер не ответил: защищенное соединение не установилось (сертификат?)"};
+    default:
+        return {false, "Сервер не ответил: " + std::string(curl_easy_strerror(reply.result))};
+    }
+    if (reply.status == 401 || reply.status == 403) {
+        return {false, "Сервер отказал (" + std::to_string(reply.status) + "): ключ ИИ не подошел"};
+    }
+    if (reply.status != 200) {
+        return {false, "Сервер ответил ошибкой " + std::to_string(reply.status) + ": проверьте адрес и модель"};
+    }
+    auto answer = ChatReply::answer(reply.status, reply.body);
+    if (!answer) {
+        return {false, "Сервер ответил, но не как чат-сервис"};
+    }
+    auto characters = core::unicode::characters(*answer);
+    std::string shown;
+    for (std::size_t i = 0; i < characters.size() && i < 40; ++i) {
+        shown += characters[i];
+    }
+    return {true, "Сервер ответил: «" + shown + (characters.size() > 40 ? "…»" : "»")};
 }
 
 bool isQuotePair(std::string_view first, std::string_view last) {
@@ -188,7 +248,8 @@ bool isQuotePair(std::string_view first, std::string_view last) {
 
 } // namespace
 
-Polisher::Polisher(core::MainQueue& main, Keychain& keychain) : main(main), keychain(keychain) {}
+Polisher::Polisher(core::MainQueue& main, Keychain& keychain, core::Defaults settings)
+    : main(main), keychain(keychain), settings(std::move(settings)) {}
 
 void Polisher::polish(const std::string& text, const Preset& preset, bool useAI, const Vocabulary& vocabulary,
                       Completion completion) {
@@ -199,18 +260,19 @@ void Polisher::polish(const std::string& text, const Preset& preset, bool useAI,
         });
     };
     std::string local = vocabulary.apply(Transcript::cleanLocally(text));
+    const AiService service = AiService::saved(settings);
 
     if (preset.rewrites()) {
-        std::optional<std::string> key;
+        Key key;
         if (!local.empty()) {
             key = keychain.aiKey();
         }
-        if (!key) {
+        if (local.empty() || !service.available(key.has_value())) {
             bool fallback = !local.empty();
             deliver(std::move(completion), std::move(local), fallback);
             return;
         }
-        rewrite(local, preset, vocabulary.terms, *key,
+        rewrite(service, key, local, preset, vocabulary.terms,
                 [queue, vocabulary, local, completion = std::move(completion)](std::optional<std::string> answer) {
                     // The replacements of a rewrite are applied on the main thread.
                     queue->post([vocabulary, local, answer = std::move(answer), completion] {
@@ -225,9 +287,9 @@ void Polisher::polish(const std::string& text, const Preset& preset, bool useAI,
     }
 
     if (useAI && Transcript::needsAI(local)) {
-        if (auto key = keychain.aiKey()) {
+        if (Key key = keychain.aiKey(); service.available(key.has_value())) {
             auto length = static_cast<double>(core::unicode::length(local));
-            ask(correctionPrompt(), local, *key, 0.0, aiTimeout,
+            ask(service, key, correctionPrompt(), local, 0.0, aiTimeout,
                 [deliver, vocabulary, local, length,
                  completion = std::move(completion)](std::optional<std::string> answer) mutable {
                     std::string result = local;
@@ -245,12 +307,12 @@ void Polisher::polish(const std::string& text, const Preset& preset, bool useAI,
     deliver(std::move(completion), std::move(local), false);
 }
 
-void Polisher::rewrite(const std::string& text, const Preset& preset, const std::vector<std::string>& terms,
-                       const std::string& key, Answer completion) {
+void Polisher::rewrite(const AiService& service, const Key& key, const std::string& text, const Preset& preset,
+                       const std::vector<std::string>& terms, Answer completion) {
     double temperature = preset.style == Style::natural || preset.style == Style::asSpoken ? 0.3 : 1.0;
     std::string user = "<dictation>\n" + text + "\n</dictation>";
     std::size_t limit = 3 * core::unicode::length(text) + 200;
-    ask(prompt(preset, terms), user, key, temperature, rewriteTimeout,
+    ask(service, key, prompt(preset, terms), user, temperature, rewriteTimeout,
         [limit, completion = std::move(completion)](std::optional<std::string> answer) {
             if (!answer) {
                 completion(std::nullopt);
@@ -287,42 +349,41 @@ std::string Polisher::unquoted(std::string_view text) {
     }
 }
 
-std::string Polisher::endpoint() {
-    std::string base = defaultBaseURL;
-    if (const char* configured = std::getenv("RUVEX_VOICE_AI_URL"); configured != nullptr && *configured != '\0') {
-        base = configured;
-    }
-    while (!base.empty() && base.back() == '/') {
-        base.pop_back();
-    }
-    return base + "/chat/completions";
+void Polisher::ask(const AiService& service, const Key& key, const std::string& system, const std::string& text,
+                   double temperature, double timeout, Answer completion) {
+    readyCurl();
+    auto request = requestBody(service.model, system, text, temperature);
+    requests.post(
+        [url = service.endpoint(), key, request = std::move(request), timeout, completion = std::move(completion)] {
+            std::optional<std::string> answer;
+            try {
+                answer = answerOf(post(url, key, request, timeout));
+            } catch (...) {
+                answer.reset();
+            }
+            completion(std::move(answer));
+        });
 }
 
-void Polisher::ask(const std::string& system, const std::string& text, const std::string& key, double temperature,
-                   double timeout, Answer completion) {
-    static std::once_flag curlReady;
-    std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-
-    if (!isSafeHeaderValue(key)) {
-        completion(std::nullopt);
-        return;
-    }
-    nlohmann::json body = {
-        {"model", model},
-        {"temperature", temperature},
-        {"stream", false},
-        {"messages",
-         nlohmann::json::array({{{"role", "system"}, {"content", system}}, {{"role", "user"}, {"content", text}}})},
-    };
-    auto request = body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    requests.post([url = endpoint(), key, request = std::move(request), timeout, completion = std::move(completion)] {
-        std::optional<std::string> answer;
-        try {
-            answer = answerOf(post(url, key, request, timeout));
-        } catch (...) {
-            answer.reset();
+void Polisher::check(const AiService& service, std::function<void(CheckResult)> completion) {
+    readyCurl();
+    core::MainQueue* queue = &main;
+    auto request = requestBody(service.model, "Это проверка связи. Ответь одним словом: готово.", "Проверка", 0.0);
+    // The key store may answer slowly: it is asked on the request queue, not on the caller's thread.
+    requests.post([this, queue, service, request = std::move(request), completion = std::move(completion)] {
+        CheckResult result{false, "Сервер не ответил"};
+        const Key key = keychain.aiKey();
+        if (auto refused = service.refusal()) {
+            result.says = *refused;
+        } else if (!service.available(key.has_value())) {
+            result.says = "Нет ключа ИИ: этому сервису он нужен";
+        } else {
+            try {
+                result = describe(post(service.endpoint(), key, request, rewriteTimeout));
+            } catch (...) {
+            }
         }
-        completion(std::move(answer));
+        queue->post([completion, result = std::move(result)] { completion(result); });
     });
 }
 

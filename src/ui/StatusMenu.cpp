@@ -84,7 +84,7 @@ void addStyleMenu(QMenu& menu, const StatusMenu::MenuState& state, const StatusM
     addItem(*styles, QStringLiteral("Переводить на английский"), actions.toggleEnglish, state.preset.english)
         ->setToolTip(QStringLiteral(
             "Для постов в X (Twitter): говорите по-русски, вставляется пост на английском в выбранном стиле."));
-    if (!state.hasKey)
+    if (!state.aiReady)
         addNote(*styles, QStringLiteral("Стили и перевод делает ИИ: нужен ключ"));
 }
 
@@ -130,12 +130,13 @@ void StatusMenu::build(QMenu& menu, const MenuState& state, const MenuActions& a
 
     addStyleMenu(menu, state, actions);
     addItem(menu,
-            state.hasKey ? QStringLiteral("Исправлять оговорки через ИИ")
-                         : QStringLiteral("Исправлять оговорки через ИИ (нужен ключ)"),
-            actions.toggleAI, state.hasKey && state.aiCleanup)
+            state.aiReady ? QStringLiteral("Исправлять оговорки через ИИ")
+                          : QStringLiteral("Исправлять оговорки через ИИ (нужен ключ)"),
+            actions.toggleAI, state.aiReady && state.aiCleanup)
         ->setToolTip(QStringLiteral(
             "«до пятницы, нет, до четверга» → «до четверга». В DeepSeek уходит только фраза с оговоркой."));
     addItem(menu, state.hasKey ? QStringLiteral("Ключ ИИ задан…") : QStringLiteral("Ключ ИИ…"), actions.editKey);
+    addItem(menu, QStringLiteral("Сервис ИИ…"), actions.editService);
     addItem(menu,
             state.dictionaryCount == 0 ? QStringLiteral("Словарь…")
                                        : QStringLiteral("Словарь (%1)…").arg(state.dictionaryCount),

@@ -30,6 +30,8 @@ public:
         /// Why the trigger key or the paste may not work, in the desktop's terms.
         platform::Access access;
         bool hasKey = false;
+        /// The AI features can run: a key is stored, or the service is a server on this machine.
+        bool aiReady = false;
         text::Preset preset;
         bool aiCleanup = true;
         std::size_t dictionaryCount = 0;  ///< terms + replacements of the dictionary in force
@@ -39,7 +41,7 @@ public:
 
     /// What the items call.
     struct MenuActions {
-        std::function<void()> toggleAI, toggleEnglish, editKey, openVocabulary, retryDownload, toggleLogin,
+        std::function<void()> toggleAI, toggleEnglish, editKey, editService, openVocabulary, retryDownload, toggleLogin,
             openOnboarding, quit;
         /// With the chosen style's raw value.
         std::function<void(const std::string&)> chooseStyle;

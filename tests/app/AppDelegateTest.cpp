@@ -1,18 +1,24 @@
 // The tray application's delegate in this process, on Qt's offscreen platform, with every desktop
 // service faked: the wiring from key to paste, the menu's actions and the key they require.
 #include "app/AppDelegate.h"
+#include "app/Backend.h"
 #include "fakes/FakeDesktop.h"
 #include "fakes/FakeModel.h"
 #include "platform/linux/Autostart.h"
 #include "platform/qt/QtMainQueue.h"
+#include "support/LoopbackServer.h"
 #include "support/TempDir.h"
+#include "ui/AiServiceDialog.h"
 #include "ui/KeyDialog.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QThread>
 #include <QTimer>
 
@@ -40,13 +46,19 @@ bool pumpUntil(const std::function<bool()>& done, double seconds = 10) {
 class AppDelegateTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        testsupport::writeFile(home.configHome() / "Ruvex Voice" / "settings.json", R"({"onboardingDone": true})");
+        // A service that needs a key: not this machine by the rule's reading, though nothing sent to it
+        // leaves the machine.
+        testsupport::writeFile(home.configHome() / "Ruvex Voice" / "settings.json",
+                               R"({"onboardingDone": true, "aiURL": "https://[::ffff:127.0.0.1]:9"})");
         ui::KeyDialog::chooser = [this](ui::KeyDialog::Form& form) {
             ++dialogs;
             return answer(form);
         };
     }
-    void TearDown() override { ui::KeyDialog::chooser = nullptr; }
+    void TearDown() override {
+        ui::KeyDialog::chooser = nullptr;
+        ui::AiServiceDialog::chooser = nullptr;
+    }
 
     void launch(speech::ModelState state = speech::ModelState::ready()) {
         auto owned = std::make_unique<fakes::FakeModel>();
@@ -103,7 +115,7 @@ protected:
 
     testsupport::IsolatedHome home;
     testsupport::ScopedEnv log{"RUVEX_VOICE_TEST_LOG", (home.path() / "events.log").string()};
-    testsupport::ScopedEnv noService{"RUVEX_VOICE_AI_URL", "http://127.0.0.1:9"};
+    testsupport::ScopedEnv noService{"RUVEX_VOICE_AI_URL", std::nullopt};
     testsupport::ScopedEnv noSystemAutostart{"XDG_CONFIG_DIRS", (home.path() / "xdg").string()};
     platform::qt::QtMainQueue main;
     fakes::FakeDesktop fake{main};
@@ -187,6 +199,41 @@ TEST_F(AppDelegateTest, TheMenuFollowsTheModelAndFeaturesThatNeedAKeyAskForItFir
     EXPECT_EQ(dialogs, 7);
 }
 
+TEST_F(AppDelegateTest, AServerOnThisMachineIsCheckedAndSavedInTheServiceDialogAndNeedsNoKey) {
+    testsupport::LoopbackServer server;
+    launch();
+    EXPECT_TRUE(has("[ ] Исправлять оговорки через ИИ (нужен ключ)"));
+    std::vector<std::string> said;
+    ui::AiServiceDialog::chooser = [&](ui::AiServiceDialog::Form& form) {
+        said.push_back(form.status->text().toStdString());
+        form.ownServer->setChecked(true);
+        form.model->setText("qwen");
+        // First plain http elsewhere, which the save refuses; then the local server, checked first.
+        if (said.size() == 1) {
+            form.url->setText("http://[::ffff:127.0.0.1]:9");
+            return ui::AiServiceDialog::Button::save;
+        }
+        form.url->setText(QString::fromStdString(server.url()));
+        form.buttons[2]->click();
+        pumpUntil([&] { return form.status->text().startsWith("Сервер"); });
+        said.push_back(form.status->text().toStdString());
+        return ui::AiServiceDialog::Button::save;
+    };
+    click("Сервис ИИ…");
+    ASSERT_EQ(said.size(), 3u);
+    EXPECT_NE(said[1].find("не подходит: без https"), std::string::npos) << said[1];
+    EXPECT_EQ(said[2], "Сервер ответил: «готово»");
+    EXPECT_EQ(server.chatRequests().size(), 1u);
+
+    // Without a key every feature is on offer, and a style asks for none.
+    EXPECT_TRUE(has("[x] Исправлять оговорки через ИИ"));
+    EXPECT_FALSE(has("Стили и перевод делает ИИ: нужен ключ"));
+    click("Деловой");
+    EXPECT_TRUE(has("Стиль: Деловой"));
+    EXPECT_EQ(dialogs, 0);
+    EXPECT_EQ(core::Defaults::standard().string("aiURL"), server.url());
+}
+
 TEST_F(AppDelegateTest, LaunchAtLoginIsSwitchedFromTheMenuAndAFailureIsSaid) {
     launch(speech::ModelState::downloading(0.5));
     const auto file = platform::lnx::Autostart::userFile();
@@ -209,6 +256,28 @@ TEST_F(AppDelegateTest, LaunchAtLoginIsSwitchedFromTheMenuAndAFailureIsSaid) {
 }
 
 } // namespace
+
+// Every Wayland session hears the trigger through the kernel; the paste keys come from our own keymap,
+// else KWin's fake input, else uinput where writable, else the portal.
+TEST(Backend, WaylandSessionsReadTheKernelsKeysAndPasteThroughTheBestMechanismOffered) {
+    auto paste = [](std::vector<std::string> globals, bool x11, bool uinput) {
+        const auto backend = app::Backend::choose({true, true, std::move(globals), x11, "", uinput});
+        EXPECT_EQ(backend.mechanisms.keys, app::Backend::evdev);
+        return backend.mechanisms.paste;
+    };
+    const std::vector<std::string> native = {"zwlr_data_control_manager_v1", "zwlr_layer_shell_v1"};
+    auto with = [&](const std::string& global) {
+        auto globals = native;
+        globals.push_back(global);
+        return globals;
+    };
+    EXPECT_EQ(paste(with("zwp_virtual_keyboard_manager_v1"), false, true), app::Backend::virtualKeyboard);
+    EXPECT_EQ(paste(with("org_kde_kwin_fake_input"), false, true), app::Backend::fakeInput);
+    EXPECT_EQ(paste(native, false, true), app::Backend::uinput);
+    EXPECT_EQ(paste(native, false, false), app::Backend::portal);
+    EXPECT_EQ(paste({"gtk_shell1"}, true, true), app::Backend::uinput);
+    EXPECT_EQ(paste({"gtk_shell1"}, true, false), app::Backend::portal);
+}
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);

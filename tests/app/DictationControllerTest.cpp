@@ -170,12 +170,19 @@ TEST(DictationController, KeepsTheTenNewestAndSaysWhyTextIsMissingOrAsSpoken) {
 
     // Silence: nothing heard.
     EXPECT_EQ(h.dictate(0.0f), (Lines{"thinking", "idle", "flash Не расслышал 2.4"}));
-    // A rewrite without a key, then with a key and no service.
+    // A rewrite without a key for a service elsewhere (one that nothing leaves the machine for: an
+    // IPv4-mapped address is not this machine by the rule), with a key over plain http there, then
+    // with a key and no service.
     text::Preset::saveEnglish(h.settings, true);
-    EXPECT_EQ(h.dictate().back(), "flash Нет ключа ИИ: вставил по-русски 3.5");
+    {
+        testsupport::ScopedEnv elsewhere("RUVEX_VOICE_AI_URL", "https://[::ffff:127.0.0.1]:9");
+        EXPECT_EQ(h.dictate().back(), "flash Нет ключа ИИ: вставил по-русски 3.5");
+        h.keychain.setAiKey(std::string("sk-test"));
+        testsupport::ScopedEnv plain("RUVEX_VOICE_AI_URL", "http://[::ffff:127.0.0.1]:9");
+        EXPECT_EQ(h.dictate().back(), "flash Адрес ИИ без https: вставил по-русски 3.5");
+    }
     text::Preset::saveEnglish(h.settings, false);
     text::styles::setSaved(h.settings, text::Style::natural);
-    h.keychain.setAiKey(std::string("sk-test"));
     EXPECT_EQ(h.dictate().back(), "flash ИИ не ответил: вставил как сказано 3.5");
     EXPECT_EQ(h.inserted().back(), "Слово3");
 

@@ -35,7 +35,7 @@ struct DictationHarness {
     output::Inserter inserter{caret, clipboard, keys, focus, time};
     std::shared_ptr<fakes::MemorySecretStore> secrets = std::make_shared<fakes::MemorySecretStore>();
     text::Keychain keychain{secrets};
-    text::Polisher polisher{time, keychain};
+    text::Polisher polisher{time, keychain, settings};
     fakes::FakeModel model;
     bool microphoneWorks = true;
     fakes::FakeAudioSource* microphone = nullptr; // of the current press; owned by its utterance

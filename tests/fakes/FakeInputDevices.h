@@ -69,7 +69,7 @@ public:
     int uinput[2] = {-1, -1};
     int uinputError = 0;
     int uinputOpens = 0;
-    std::vector<std::pair<unsigned long, unsigned long>> requests; ///< (request, number argument)
+    std::vector<std::pair<unsigned long, unsigned long>> requests; ///< (request, number argument or 0)
     uinput_setup setup{};
     std::string directory = "/dev/input"; ///< the one directory list() can read
 
@@ -107,7 +107,8 @@ public:
     int control(int fd, unsigned long request, void* argument) override {
         std::lock_guard lock(mutex);
         if (fd == uinput[1]) {
-            requests.emplace_back(request, reinterpret_cast<unsigned long>(argument));
+            const bool number = request == UI_SET_EVBIT || request == UI_SET_KEYBIT;
+            requests.emplace_back(request, number ? reinterpret_cast<unsigned long>(argument) : 0);
             if (request == UI_DEV_SETUP)
                 std::memcpy(&setup, argument, sizeof setup);
             return 0;

@@ -13,10 +13,13 @@ namespace fakes {
 /// org.freedesktop.portal.Desktop with the RemoteDesktop interface, on the bus at `address`, served
 /// by a thread of its own. Start is answered with `startAnswer` (0 granted, 1 refused); a granted
 /// start of a session asked to persist hands out "token-1", "token-2"... Every call is recorded as
-/// one line: the method and its printed options, or "key CODE STATE", or "Close".
+/// one line: the method and its printed options, or "key CODE STATE", or "Close". With `toMutter`,
+/// the keys also go on to Mutter's own remote-desktop service on that bus, as GNOME's portal does,
+/// and so reach the focused window without the consent dialog.
 class FakeRemoteDesktopPortal {
 public:
-    FakeRemoteDesktopPortal(const std::string& address, guint32 version) : version(version) {
+    FakeRemoteDesktopPortal(const std::string& address, guint32 version, bool toMutter = false)
+        : version(version), toMutter(toMutter) {
         std::promise<void> owned;
         thread = std::thread([&] { run(address, owned); });
         owned.get_future().wait();
@@ -92,6 +95,11 @@ private:
             if (name != "Close")
                 g_variant_get(parameters, "(&o@a{sv}iu)", nullptr, nullptr, &code, &state);
             portal->log.push_back(name == "Close" ? name : "key " + std::to_string(code) + " " + std::to_string(state));
+            if (name != "Close" && !portal->mutterSession.empty()) {
+                if (GVariant* sent = portal->mutter(portal->mutterSession, true, "NotifyKeyboardKeycode",
+                                                    g_variant_new("(ub)", static_cast<guint32>(code), state != 0)))
+                    g_variant_unref(sent);
+            }
             g_dbus_method_invocation_return_value(invocation, nullptr);
             return;
         }
@@ -119,6 +127,17 @@ private:
             code = 0;
         } else if (name == "Start" && (code = portal->startAnswer) == 0) {
             g_variant_dict_insert(&results, "devices", "u", 1u);
+            if (portal->toMutter && portal->mutterSession.empty()) {
+                GVariant* made = portal->mutter("/org/gnome/Mutter/RemoteDesktop", false, "CreateSession", nullptr);
+                if (made != nullptr) {
+                    const gchar* path = nullptr;
+                    g_variant_get(made, "(&o)", &path);
+                    portal->mutterSession = path;
+                    g_variant_unref(made);
+                    if (GVariant* started = portal->mutter(portal->mutterSession, true, "Start", nullptr))
+                        g_variant_unref(started);
+                }
+            }
             if (portal->persist)
                 g_variant_dict_insert(&results, "restore_token", "s",
                                       ("token-" + std::to_string(++portal->tokens)).c_str());
@@ -137,10 +156,20 @@ private:
         g_variant_unref(options);
     }
 
+    // Calls `method` of Mutter's remote-desktop service (of a session of it, with `session`).
+    GVariant* mutter(const std::string& path, bool session, const char* method, GVariant* parameters) {
+        const char* name = "org.gnome.Mutter.RemoteDesktop";
+        const std::string interface = std::string(name) + (session ? ".Session" : "");
+        return g_dbus_connection_call_sync(connection, name, path.c_str(), interface.c_str(), method, parameters,
+                                           nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    }
+
     static inline const GDBusInterfaceVTable table = {
         &FakeRemoteDesktopPortal::call, &FakeRemoteDesktopPortal::get, nullptr, {}};
 
     std::vector<std::string> log;
+    bool toMutter;
+    std::string mutterSession;
     bool persist = false;
     int count = 0, tokens = 0;
     std::thread thread;

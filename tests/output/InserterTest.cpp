@@ -164,9 +164,12 @@ TEST(Inserter, XtermGetsTheTextOnThePrimarySelectionAndShiftInsert) {
     Desk desk;
     desk.clipboard.foreignWrite(Selection::primary, selected);
     desk.focus.window = WindowIdentity{"xterm", "XTerm", 42};
-    desk.inserter->insert("ls");
+    // A shell would run every line of the paste on arrival: a terminal gets one line.
+    desk.inserter->insert("ls\n");
     EXPECT_THAT(desk.log, ElementsAre("caret", "save clipboard", "save primary", "write clipboard ls",
                                       "write primary ls", "send shiftInsert"));
+    EXPECT_EQ(Inserter::oneLine("\r\nrm -rf ~ \r\n\t echo\u2028да\u0085\u2029нет\vок\n\n"), "rm -rf ~ echo да нет ок");
+    EXPECT_EQ(Inserter::oneLine("\n \n"), "");
     desk.main.runAll();
     EXPECT_EQ(desk.board(), userContents);
     EXPECT_EQ(desk.board(Selection::primary), selected);

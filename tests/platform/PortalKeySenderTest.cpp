@@ -52,9 +52,7 @@ protected:
         seen = calls.size();
         return found;
     }
-    std::optional<std::string> token() const {
-        return secrets->peek(PortalKeySender::secretAccount);
-    }
+    std::optional<std::string> token() const { return secrets->peek(PortalKeySender::secretAccount); }
 
     GTestDBus* bus = g_test_dbus_new(G_TEST_DBUS_NONE);
     std::unique_ptr<fakes::FakeRemoteDesktopPortal> portal;
@@ -83,6 +81,9 @@ TEST_F(PortalKeySenderTest, AsksOnceKeepsTheRestoreTokenAndSendsEachKeyAfterAGap
     const double gap = PortalKeySender::gapSeconds;
     EXPECT_EQ(pauses, (std::vector<double>{PortalKeySender::warmUpSeconds, gap, gap, gap, gap, gap, gap}));
     EXPECT_EQ(token(), "token-1");
+    // Its keys are read in the user's layouts: where none has a Latin V, only Shift+Insert pastes.
+    sender->latinV = [] { return std::optional(false); };
+    EXPECT_EQ(sender->reachable(PasteShortcut::controlV), PasteShortcut::shiftInsert);
 
     // The next start of the program offers the token instead of asking, and keeps the new one.
     sender.reset();

@@ -2,9 +2,10 @@
 // same contract as the X11 clipboard, with a native Wayland Qt field as the target and
 // wl-copy/wl-paste and a Qt program as the other owners.
 #include "core/RunLoop.h"
+#include "fakes/FakePaste.h"
 #include "output/Inserter.h"
 #include "platform/wayland/DataControlClipboard.h"
-#include "support/WaylandDesktop.h"
+#include "support/Desktop.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,58 +13,27 @@
 #include <signal.h>
 
 #include <map>
-#include <utility>
 
 namespace {
 
-using namespace wayland_desktop;
-using output::Inserter;
+using namespace desktop;
 using platform::Selection;
 using testing::Contains;
 using testing::Not;
-
-class NoCaret : public platform::CaretProbe {
-public:
-    std::optional<std::string> characterBeforeCaret() override { return std::nullopt; }
-};
-
-class GivenFocus : public platform::FocusedWindow {
-public:
-    std::optional<platform::WindowIdentity> identify() override { return window; }
-    std::optional<platform::WindowIdentity> window;
-};
-
-// Work whose time has come only when the test says so: the restores, held back to look at the
-// clipboard during the paste window however slow the machine is.
-class HeldQueue : public core::MainQueue {
-public:
-    void post(std::function<void()> work) override { held.push_back(std::move(work)); }
-    void postAfter(double, std::function<void()> work) override { held.push_back(std::move(work)); }
-    void runAll() {
-        for (auto& work : std::exchange(held, {})) {
-            work();
-        }
-    }
-    std::vector<std::function<void()>> held;
-};
+using testsupport::Process;
 
 // Every type of the selection with its bytes, through wl-paste.
 std::map<std::string, std::string> selectionContents(const std::string& selection = "clipboard") {
     std::map<std::string, std::string> contents;
-    for (const auto& type : pastedTypes(selection)) {
+    for (const auto& type : pastedTypes(selection))
         contents[type] = pasted(type, selection).value_or("<refused>");
-    }
     return contents;
 }
 
 // Another program owning a selection with plain text, as after the user copied in it.
-std::unique_ptr<Program> foreignText(const std::string& text, const std::string& selection = "clipboard") {
-    std::vector<std::string> command = {"wl-copy", "--foreground"};
-    if (selection == "primary") {
-        command.push_back("--primary");
-    }
-    command.push_back(text);
-    auto owner = std::make_unique<Program>(command);
+std::unique_ptr<Process> foreignText(const std::string& text, const std::string& selection = "clipboard") {
+    auto owner = std::make_unique<Process>(
+        std::vector<std::string>{"wl-copy", "--foreground", selection == "primary" ? "--primary" : "--", text});
     pumpUntil([&] { return pasted("text/plain", selection) == text; });
     return owner;
 }
@@ -71,14 +41,13 @@ std::unique_ptr<Program> foreignText(const std::string& text, const std::string&
 class WaylandClipboard : public testing::Test {
 protected:
     void SetUp() override {
-        if (auto why = missing({"sway", "kwin"})) {
+        if (auto why = missingWayland({"sway", "kwin"}))
             GTEST_SKIP() << *why;
-        }
         setPump([this](double seconds) { loop.runFor(seconds); });
         clipboard = std::make_unique<platform::wayland::DataControlClipboard>(loop);
         keys = pasteKeys(loop, [] { return 0; });
         ASSERT_TRUE(clipboard->usable());
-        inserter = std::make_unique<Inserter>(caret, *clipboard, *keys, focus, held);
+        inserter = std::make_unique<output::Inserter>(caret, *clipboard, *keys, focus, held);
     }
     void TearDown() override { setPump(nullptr); }
 
@@ -93,27 +62,29 @@ protected:
     }
 
     core::RunLoop loop;
-    NoCaret caret;
-    GivenFocus focus;
-    HeldQueue held;
+    fakes::CallLog calls;
+    fakes::FakeCaretProbe caret{calls};
+    fakes::FakeFocusedWindow focus;
+    // The restores, held back to look at the clipboard during the paste window however slow the
+    // machine is.
+    fakes::ManualMainQueue held;
     std::unique_ptr<platform::wayland::DataControlClipboard> clipboard;
     std::unique_ptr<platform::KeySender> keys;
-    std::unique_ptr<Inserter> inserter;
+    std::unique_ptr<output::Inserter> inserter;
 };
 
 TEST_F(WaylandClipboard, EveryTypeComesBackByteForByteAndTheMarkerIsOfferedMeanwhile) {
     // The owner copies when it gets a key, as after the user's Ctrl+C.
-    Program owner({fixture("fixture_clipboard_owner"), "--window"}, {"QT_QPA_PLATFORM=wayland"});
-    ASSERT_TRUE(owner.waitForLine([](const std::string& line) { return line == "focused"; }));
+    Process owner({fixture("fixture_clipboard_owner"), "--window"}, {{"QT_QPA_PLATFORM=wayland"}});
+    ASSERT_TRUE(owner.waitForLine([](const std::string& line) { return line == "focused"; }, 10, pump));
     keys->sendPaste(platform::PasteShortcut::controlV, [](platform::KeySender::Result) {});
-    ASSERT_TRUE(owner.waitForLine([](const std::string& line) { return line == "ready"; }));
+    ASSERT_TRUE(owner.waitForLine([](const std::string& line) { return line == "ready"; }, 10, pump));
     ASSERT_TRUE(pumpUntil([] { return pasted("application/x-ruvex-bytes").has_value(); }));
     const auto types = pastedTypes();
     const auto before = selectionContents();
     std::string bytes(256, '\0');
-    for (int value = 0; value < 256; ++value) {
+    for (int value = 0; value < 256; ++value)
         bytes[value] = static_cast<char>(value);
-    }
     ASSERT_EQ(before.at("application/x-ruvex-bytes"), bytes);
     ASSERT_EQ(before.at("image/png").substr(0, 4), "\x89PNG");
     ASSERT_EQ(before.at("text/html"), "<b>Буфер</b> пользователя");
@@ -126,7 +97,7 @@ TEST_F(WaylandClipboard, EveryTypeComesBackByteForByteAndTheMarkerIsOfferedMeanw
     EXPECT_EQ(pasted(platform::Clipboard::secretHintType), "secret");
     EXPECT_EQ(pasted("text/plain;charset=utf-8"), "вставка");
 
-    held.runAll();
+    held.runOnce();
     EXPECT_EQ(selectionContents(), before);
     EXPECT_EQ(pastedTypes(), types);
 }
@@ -149,7 +120,7 @@ TEST_F(WaylandClipboard, AForeignCopyInThePasteWindowStaysAndThePrimarySelection
 
     auto copier = foreignText("скопировано");
     ASSERT_TRUE(pumpUntil([&] { return !clipboard->ownsSelection(Selection::clipboard); }));
-    held.runAll();
+    held.runOnce();
     EXPECT_EQ(pasted("text/plain"), "скопировано");
     if (primary) {
         EXPECT_EQ(pasted("text/plain", "primary"), "выделено");
@@ -159,16 +130,15 @@ TEST_F(WaylandClipboard, AForeignCopyInThePasteWindowStaysAndThePrimarySelection
 
 TEST_F(WaylandClipboard, AHungOwnerIsGivenUpAndAnEmptyClipboardIsEmptyAgain) {
     auto owner = foreignText("висит");
-    owner->signal(SIGSTOP);
+    kill(owner->pid(), SIGSTOP);
     // The owner never writes: save() returns, without the type, instead of waiting for it.
     EXPECT_TRUE(clipboard->save(Selection::clipboard).empty());
-    owner->signal(SIGCONT);
+    kill(owner->pid(), SIGCONT);
     owner.reset();
     // KWin 5.27 sends no selection event while the clipboard is empty, and wl-paste then waits for
     // one for ever: the empty clipboard is checked on sway.
-    if (compositor() == "kwin") {
+    if (compositor() == "kwin")
         return;
-    }
 
     // Nobody owns the clipboard now (its owner has gone).
     ASSERT_TRUE(pumpUntil([] { return pastedTypes().empty(); }));
@@ -176,7 +146,7 @@ TEST_F(WaylandClipboard, AHungOwnerIsGivenUpAndAnEmptyClipboardIsEmptyAgain) {
     ASSERT_TRUE(target.focused());
     insert("пусто");
     EXPECT_EQ(target.waitForText("пусто"), "пусто");
-    held.runAll();
+    held.runOnce();
     EXPECT_TRUE(pumpUntil([] { return pastedTypes().empty(); }));
     EXPECT_FALSE(clipboard->ownsSelection(Selection::clipboard));
 }

@@ -1,39 +1,27 @@
-// Which window has the focus on a real compositor (sway through the rig): the accessibility bus for
-// a native Qt field, sway's tree for a terminal that the bus does not know.
+// Which window has the focus on sway: its tree for a terminal that the accessibility bus does not
+// know. (The bus naming a native Qt field is the program's end-to-end scenario: the caret probe asks it.)
 #include "core/RunLoop.h"
 #include "output/Inserter.h"
 #include "platform/linux/AtspiFocusedWindow.h"
 #include "platform/wayland/SwayTree.h"
-#include "support/WaylandDesktop.h"
+#include "support/Desktop.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using namespace wayland_desktop;
+using namespace desktop;
 
-TEST(WaylandFocus, TheAccessibilityBusNamesTheFieldAndSwayNamesATerminalTheBusDoesNotKnow) {
-    if (auto why = missing({"sway"})) {
+TEST(WaylandFocus, SwayNamesATerminalTheAccessibilityBusDoesNotKnow) {
+    if (auto why = missingWayland({"sway"}))
         GTEST_SKIP() << *why;
-    }
     platform::lnx::AtspiFocusedWindow focus([] { return platform::wayland::swayFocusedWindow(); });
     {
+        // The field known to the accessibility bus behind the terminal.
         TextTarget target;
         ASSERT_TRUE(target.focused());
-        std::optional<platform::WindowIdentity> window;
-        ASSERT_TRUE(
-            pumpUntil([&] { return (window = platform::lnx::AtspiFocusedWindow::fromAccessibility()).has_value(); }));
-        EXPECT_EQ(window->processId, target.program().pid());
-        EXPECT_EQ(window->className, "fixture_text_target");
-        EXPECT_FALSE(window->terminal);
-        auto sway = platform::wayland::swayFocusedWindow();
-        ASSERT_TRUE(sway.has_value());
-        EXPECT_EQ(sway->instance, "fixture_text_target");
-        EXPECT_EQ(sway->processId, target.program().pid());
-        EXPECT_EQ(output::Inserter::shortcutFor(focus.identify()), platform::PasteShortcut::controlV);
-
         // foot has no accessibility: with it in front the bus knows no active window, sway does.
-        Program terminal({"foot", "--app-id=foot", "sleep", "60"});
+        testsupport::Process terminal({"foot", "--app-id=foot", "sleep", "60"});
         ASSERT_TRUE(pumpUntil([&] {
             auto front = platform::wayland::swayFocusedWindow();
             return front && front->instance == "foot";

@@ -158,19 +158,36 @@ TEST_F(Polish, EachLineUnderEachPresetInArgumentOrderWithItsTime) {
                       " ну, давай завтра \r\n\n   \t\nдо пятницы, нет, до четверга\n", server.url());
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(polishLines(run.out),
-              (std::vector<std::string>{"« ну, давай завтра", "  natural T с: RU", "  en-business T с: EN",
-                                        "  ai T с: Давай завтра", "« до пятницы, нет, до четверга", "  natural T с: RU",
-                                        "  en-business T с: EN", "  ai T с: До четверга."}));
+              (std::vector<std::string>{"Сервис ИИ: " + server.url() + ", модель deepseek-chat", "« ну, давай завтра",
+                                        "  natural T с: RU", "  en-business T с: EN", "  ai T с: Давай завтра",
+                                        "« до пятницы, нет, до четверга", "  natural T с: RU", "  en-business T с: EN",
+                                        "  ai T с: До четверга."}));
     ASSERT_EQ(server.chatRequests().size(), 5u) << "\"ai\" without a self-correction asks nothing";
     EXPECT_EQ(server.chatRequests()[0].authorization, "Bearer sk-e2e");
 
-    run = polish({"asSpoken", "natural"}, "ну, давай завтра\n", testsupport::unreachableURL());
-    EXPECT_EQ(polishLines(run.out), (std::vector<std::string>{"« ну, давай завтра", "  asSpoken T с: Давай завтра",
-                                                              "  natural T с [локально]: Давай завтра"}));
+    const std::string nowhere = testsupport::unreachableURL();
+    run = polish({"asSpoken", "natural"}, "ну, давай завтра\n", nowhere);
+    EXPECT_EQ(polishLines(run.out),
+              (std::vector<std::string>{"Сервис ИИ: " + nowhere + ", модель deepseek-chat", "« ну, давай завтра",
+                                        "  asSpoken T с: Давай завтра", "  natural T с [локально]: Давай завтра"}));
+
+    // Without a key: a server on this machine is asked all the same; one elsewhere is not (an IPv4-mapped
+    // address is elsewhere by the rule, though nothing sent to it would leave the machine); plain http
+    // elsewhere is refused.
     storeKey(false);
     run = polish({"natural"}, "ну, давай завтра\n", server.url());
+    EXPECT_EQ(polishLines(run.out).back(), "  natural T с: RU");
+    EXPECT_EQ(server.chatRequests().back().authorization, "");
+    const std::string port = server.url().substr(server.url().rfind(':'));
+    run = polish({"natural"}, "ну, давай завтра\n", "https://[::ffff:127.0.0.1]" + port);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "Нет ключа ИИ\n");
+    EXPECT_EQ(run.out, "Сервис ИИ: https://[::ffff:127.0.0.1]" + port + ", модель deepseek-chat\nНет ключа ИИ\n");
+    run = polish({"natural"}, "ну, давай завтра\n", "http://[::ffff:127.0.0.1]" + port);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(lastLine(run.out), "Адрес сервиса ИИ http://[::ffff:127.0.0.1]" + port +
+                                     " не подходит: без https текст и ключ шли бы по сети открытыми. По http можно "
+                                     "обращаться только к серверу на этом компьютере (127.0.0.1, ::1, localhost).");
+    EXPECT_EQ(server.chatRequests().size(), 6u);
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 #include "Tones.h"
 #include "core/Unicode.h"
 #include "speech/Engine.h"
-#include "support/CpuBound.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -186,37 +185,6 @@ TEST(ModelFiles, KeepsOnlyTermsTheTokensCanSpell) {
     std::string terms = "\xEF\xBB\xBF"
                         "дон\r\n\nhello\nкит\n  \nулыбка :)\n";
     EXPECT_EQ(files::spellableTerms(terms, pieces), (std::vector<std::string>{"дон", "кит"}));
-}
-
-TEST(ModelFiles, ChecksBigTermListsInLinearTime) {
-    // A vocabulary of about 10,000 pieces and 200,000 terms: billions of steps for a speller
-    // rebuilt for every term.
-    std::vector<std::string> letters;
-    for (unsigned c = 0x430; c <= 0x44F; ++c) {
-        letters.push_back({static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))});
-    }
-    std::vector<std::string> pieces = {"\xE2\x96\x81"};
-    for (const auto& a : letters) {
-        pieces.push_back(a);
-        for (const auto& b : letters) {
-            pieces.push_back(a + b);
-            pieces.push_back("\xE2\x96\x81" + a + b);
-            for (size_t c = 0; c < 7; ++c) {
-                pieces.push_back(a + b + letters[c]);
-            }
-        }
-    }
-    std::string terms;
-    for (size_t i = 0; i < 200000; ++i) {
-        terms += letters[i % 32] + letters[i / 32 % 32] + letters[i / 1024 % 32] + letters[i / 32768] + "\n";
-    }
-    EXPECT_TRUE(testsupport::finishesWithinCpuSeconds(30,
-                                                      [&] {
-                                                          if (files::spellableTerms(terms, pieces).size() != 200000) {
-                                                              _exit(1);
-                                                          }
-                                                      }))
-        << pieces.size() << " pieces";
 }
 
 TEST(Engine, TrimsWhiteSpaceAndLineBreaksIncludingUnicodeOnes) {

@@ -2,6 +2,7 @@
 
 #include "core/RunLoop.h"
 #include "fakes/FakeAudioSource.h"
+#include "speech/Dictation.h"
 
 #include <gtest/gtest.h>
 
@@ -78,7 +79,7 @@ TEST(Recorder, ChunksReachTheQueueInOrderWithTheirLevelOnTheMainThread) {
     EXPECT_FALSE(levelOffMain);
     EXPECT_NEAR(levels[0], std::sqrt(0.5f), 1e-6);
     EXPECT_FLOAT_EQ(levels[1], 0.5f);
-    EXPECT_EQ(Recorder::level({}), 0.0f);
+    EXPECT_EQ(speech::rootMeanSquare(nullptr, 0), 0.0f);
 }
 
 TEST(Recorder, StopCompletionFollowsEveryChunkDeliveredBeforeTheStop) {

@@ -1,40 +1,68 @@
 #include "support/Desktop.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QRegularExpression>
-#include <QThread>
+#include "platform/wayland/FakeInputKeySender.h"
+#include "platform/wayland/VirtualKeyboardKeySender.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 #include <sstream>
+#include <thread>
 
 namespace desktop {
 
-void pump() {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+namespace {
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
 }
 
+std::function<void(double)>& currentPump() {
+    static std::function<void(double)> pump;
+    return pump;
+}
+
+} // namespace
+
 std::optional<std::string> missingRig() {
-    const char* rig = std::getenv("RUVEX_RIG");
-    if (!rig || std::string(rig) != "1")
+    if (environment("RUVEX_RIG") != "1" || environment("DISPLAY").empty())
         return "types into windows and takes the clipboard: runs only under scripts/rig.sh (make test does)";
-    if (!QCoreApplication::instance())
-        return "needs the test's Qt application";
-    const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (!bus || !*bus)
+    if (environment("DBUS_SESSION_BUS_ADDRESS").empty())
         return "needs the rig's D-Bus session with the accessibility bus";
     return std::nullopt;
 }
 
+std::optional<std::string> missingWayland(const std::vector<std::string>& compositors) {
+    if (environment("RUVEX_RIG") != "1" || environment("WAYLAND_DISPLAY").empty())
+        return "types into windows and takes the clipboard: runs only under scripts/wayland-rig.sh (make test does)";
+    if (compositors.empty() || std::find(compositors.begin(), compositors.end(), compositor()) != compositors.end())
+        return std::nullopt;
+    return "needs the Wayland rig on " + compositors.front() + (compositors.size() > 1 ? " or another" : "");
+}
+
+std::string compositor() {
+    return environment("RUVEX_RIG_COMPOSITOR");
+}
+
+void setPump(std::function<void(double)> pump) {
+    currentPump() = std::move(pump);
+}
+
+void pump() {
+    if (currentPump())
+        currentPump()(0.005);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
 bool pumpUntil(const std::function<bool()>& done, double seconds) {
-    QElapsedTimer clock;
-    clock.start();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (!done()) {
-        if (clock.elapsed() > seconds * 1000)
+        if (std::chrono::steady_clock::now() > deadline)
             return false;
         pump();
-        QThread::msleep(5);
     }
     return true;
 }
@@ -43,11 +71,16 @@ void pumpFor(double seconds) {
     pumpUntil([] { return false; }, seconds);
 }
 
-testsupport::Finished runTool(const std::vector<std::string>& arguments) {
+testsupport::Finished runTool(const std::vector<std::string>& arguments, const std::string& input) {
     testsupport::Process tool(arguments);
-    tool.write("", true);
+    tool.write(input, true);
     int status = tool.wait(pump);
     return {status, tool.out(), tool.err()};
+}
+
+std::string fixture(const std::string& name) {
+    const std::string folder = environment("RUVEX_FIXTURE_DIR");
+    return (folder.empty() ? std::string(RUVEX_FIXTURE_DIR) : folder) + "/" + name;
 }
 
 std::optional<std::string> selectionTarget(const std::string& target, const std::string& selection) {
@@ -55,35 +88,71 @@ std::optional<std::string> selectionTarget(const std::string& target, const std:
     return result.status == 0 ? std::optional(result.out) : std::nullopt;
 }
 
+std::optional<std::string> pasted(const std::string& type, const std::string& selection) {
+    std::vector<std::string> command = {"wl-paste", "--no-newline", "--type", type};
+    if (selection == "primary")
+        command.push_back("--primary");
+    auto result = runTool(command);
+    return result.status == 0 ? std::optional(result.out) : std::nullopt;
+}
+
+std::vector<std::string> pastedTypes(const std::string& selection) {
+    std::vector<std::string> command = {"wl-paste", "--list-types"};
+    if (selection == "primary")
+        command.push_back("--primary");
+    auto result = runTool(command);
+    std::vector<std::string> types;
+    std::istringstream lines(result.status == 0 ? result.out : "");
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty())
+            types.push_back(line);
+    }
+    return types;
+}
+
 bool waitForFocus(const std::string& instance, double seconds) {
-    static const QRegularExpression windowId("window id # (0x[0-9a-fA-F]+)");
+    static const std::regex windowId("window id # (0x[0-9a-fA-F]+)");
     return pumpUntil(
         [&] {
-            auto match = windowId.match(QString::fromStdString(runTool({"xprop", "-root", "_NET_ACTIVE_WINDOW"}).out));
-            return match.hasMatch() && runTool({"xprop", "-id", match.captured(1).toStdString(), "WM_CLASS"})
-                                               .out.find("\"" + instance + "\"") != std::string::npos;
+            std::smatch match;
+            const std::string root = runTool({"xprop", "-root", "_NET_ACTIVE_WINDOW"}).out;
+            return std::regex_search(root, match, windowId) &&
+                   runTool({"xprop", "-id", match[1].str(), "WM_CLASS"}).out.find("\"" + instance + "\"") !=
+                       std::string::npos;
         },
         seconds);
 }
 
 void setKeyboardLayout(const std::string& layout) {
-    static const QRegularExpression keyboard("id=(\\d+)\\s+\\[slave\\s+keyboard");
+    static const std::regex keyboard("id=(\\d+)\\s+\\[slave\\s+keyboard");
     runTool({"setxkbmap", "-layout", layout});
-    auto matches = keyboard.globalMatch(QString::fromStdString(runTool({"xinput", "list", "--short"}).out));
-    while (matches.hasNext())
-        runTool({"setxkbmap", "-device", matches.next().captured(1).toStdString(), "-layout", layout});
+    const std::string devices = runTool({"xinput", "list", "--short"}).out;
+    for (std::sregex_iterator match(devices.begin(), devices.end(), keyboard), end; match != end; ++match)
+        runTool({"setxkbmap", "-device", (*match)[1].str(), "-layout", layout});
 }
 
 void key(int keycode, bool down) {
     runTool({"xdotool", down ? "keydown" : "keyup", std::to_string(keycode)});
 }
 
+std::unique_ptr<platform::KeySender> pasteKeys(core::MainQueue& main, platform::HeldModifiers held) {
+    if (compositor() != "kwin")
+        return std::make_unique<platform::wayland::VirtualKeyboardKeySender>(main, std::move(held));
+    // KWin matches the client's executable against the Exec lines of the desktop entries it knows.
+    testsupport::writeFile(environment("XDG_DATA_HOME") + "/applications/ruvex-wayland-test.desktop",
+                           "[Desktop Entry]\nType=Application\nName=Ruvex Voice test\nExec=" +
+                               std::filesystem::read_symlink("/proc/self/exe").string() +
+                               "\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n");
+    runTool({"kbuildsycoca5"});
+    return std::make_unique<platform::wayland::FakeInputKeySender>(main, std::move(held));
+}
+
 TextTarget::TextTarget(bool multiline, bool accessible)
-    : program(multiline ? std::vector<std::string>{RUVEX_FIXTURE_DIR "/fixture_text_target", "--multiline"}
-                        : std::vector<std::string>{RUVEX_FIXTURE_DIR "/fixture_text_target"},
+    : program(multiline ? std::vector<std::string>{fixture("fixture_text_target"), "--multiline"}
+                        : std::vector<std::string>{fixture("fixture_text_target")},
               {{accessible ? "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1" : "QT_LINUX_ACCESSIBILITY_ALWAYS_ON",
-                "QT_QPA_PLATFORM=xcb"}}) {
-    program.waitForLine([](const std::string& line) { return line == "focused"; }, 10, pump);
+                compositor().empty() ? "QT_QPA_PLATFORM=xcb" : "QT_QPA_PLATFORM=wayland"}}) {
+    hasFocus = program.waitForLine([](const std::string& line) { return line == "focused"; }, 10, pump);
 }
 
 void TextTarget::command(const std::string& line) {
@@ -129,7 +198,9 @@ TrayProgram::TrayProgram(const std::filesystem::path& modelFolder, bool onboardi
                                          "RUVEX_VOICE_MODEL_DIR=" + modelFolder.string(),
                                          "RUVEX_VOICE_TEST_LOG=" + log.string(),
                                          // Nothing leaves the machine, whatever key the test keyring holds.
-                                         "RUVEX_VOICE_AI_URL=http://127.0.0.1:9", "QT_QPA_PLATFORM=xcb"};
+                                         "RUVEX_VOICE_AI_URL=http://127.0.0.1:9",
+                                         // On Wayland the program chooses Qt's platform itself.
+                                         compositor().empty() ? "QT_QPA_PLATFORM=xcb" : "QT_QPA_PLATFORM"};
     settings.insert(settings.end(), environment.begin(), environment.end());
     program = std::make_unique<testsupport::Process>(std::vector<std::string>{RUVEX_VOICE_PROGRAM},
                                                      testsupport::Process::Options{settings});
@@ -147,25 +218,22 @@ bool TrayProgram::waitForLine(const std::string& line, std::size_t after, double
     return pumpUntil(
         [&] {
             auto all = lines();
-            for (std::size_t i = after; i < all.size(); ++i) {
-                if (all[i] == line)
-                    return true;
-            }
-            return false;
+            return std::find(all.begin() + static_cast<std::ptrdiff_t>(std::min(after, all.size())), all.end(), line) !=
+                   all.end();
         },
         seconds);
 }
 
 bool TrayProgram::dictate(const std::filesystem::path& audio) {
     const std::size_t before = lines().size();
-    key(108, true);
+    trigger(true);
     // The pill starts listening 0.15 s after the recorder started: from then on every sample counts.
     if (!waitForLine("listening", before)) {
-        key(108, false);
+        trigger(false);
         return false;
     }
     runTool({"paplay", "--device=vmic_out", audio.string()});
-    key(108, false);
+    trigger(false);
     return true;
 }
 

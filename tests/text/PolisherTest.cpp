@@ -15,6 +15,7 @@
 namespace {
 
 using testsupport::LoopbackServer;
+using text::AiService;
 using text::Polisher;
 using text::Preset;
 using text::Style;
@@ -22,6 +23,12 @@ using text::Vocabulary;
 
 // 20 user-perceived characters, with a spoken self-correction; local cleanup leaves it as it is.
 const std::string correctionText = "Купи три нет четыре.";
+
+/// `url` of a loopback server with its host written as an IPv4-mapped IPv6 address: the rule does not
+/// count it as this machine, yet a request sent to it would still reach that server and be seen.
+std::string mappedURL(const std::string& url, const std::string& scheme = "http") {
+    return scheme + "://[::ffff:127.0.0.1]" + url.substr(url.rfind(':'));
+}
 
 std::string repeated(const std::string& piece, int times) {
     std::string result;
@@ -66,9 +73,12 @@ protected:
     core::RunLoop loop;
     LoopbackServer server;
     testsupport::ScopedEnv url{"RUVEX_VOICE_AI_URL", server.url()};
+    testsupport::ScopedEnv model{"RUVEX_VOICE_AI_MODEL", std::nullopt};
+    testsupport::TempDir dir;
+    core::Defaults settings{dir / "settings.json"};
     std::shared_ptr<fakes::MemorySecretStore> store = std::make_shared<fakes::MemorySecretStore>();
     text::Keychain keychain{store};
-    std::unique_ptr<Polisher> polisher = std::make_unique<Polisher>(loop, keychain);
+    std::unique_ptr<Polisher> polisher = std::make_unique<Polisher>(loop, keychain, settings);
 };
 
 TEST_F(PolisherTest, RequestsCarryThePresetsPromptTemperatureAndTheKey) {
@@ -171,16 +181,12 @@ TEST_F(PolisherTest, AnswersAreAcceptedWithinTheirLengthBoundsAndGetTheDictionar
     EXPECT_NE(server.chatRequests().back().body.find("Запушь в Git завтра"), std::string::npos);
 }
 
-TEST_F(PolisherTest, NoRequestWithoutKeyTextSwitchOrSafeKey) {
+TEST_F(PolisherTest, NoRequestWithoutTextSwitchOrSafeKey) {
     EXPECT_EQ(polish("ну, до пятницы, нет, до четверга", Preset{}, false).text, "До пятницы, нет, до четверга");
     EXPECT_EQ(polish("ну, давай завтра", Preset{}, true).text, "Давай завтра") << "no self-correction";
     auto result = polish("ээ мм", Preset{Style::business, false}, false);
     EXPECT_EQ(result.text, "");
     EXPECT_FALSE(result.fallback) << "a rewrite of nothing";
-    keychain.setAiKey(std::nullopt);
-    result = polish("ну, давай завтра", Preset{Style::business, false}, false);
-    EXPECT_TRUE(result.fallback);
-    EXPECT_FALSE(polish(correctionText, Preset{}, true).fallback);
     // A key with a line break inside is never sent as headers.
     keychain.setAiKey(std::string("sk-1\r\nX-Injected: yes"));
     EXPECT_TRUE(polish("ну, давай завтра", Preset{Style::natural, false}, false).fallback);
@@ -229,9 +235,14 @@ TEST(ChatReply, TheKeyTravelsOnlyOverHttpsOrToThisMachine) {
           "api.deepseek.com", "//127.0.0.1", "", "http://", "file:///tmp/key"}) {
         EXPECT_FALSE(text::ChatReply::mayCarryKey(url)) << url;
     }
+    // This machine, whatever the scheme: no key needed there.
+    for (const char* url : {"http://localhost:11434/v1", "https://127.0.0.1", "http://[::1]:8080"})
+        EXPECT_TRUE(text::ChatReply::isLoopback(url)) << url;
+    for (const char* url : {"https://api.deepseek.com", "http://[::ffff:127.0.0.1]", "ftp://127.0.0.1", "localhost"})
+        EXPECT_FALSE(text::ChatReply::isLoopback(url)) << url;
 }
 
-TEST(PolisherText, UnquotedDropsWrappingQuotesAndSpaceAndTheAddressComesFromTheEnvironment) {
+TEST(PolisherText, UnquotedDropsWrappingQuotesAndSpace) {
     EXPECT_EQ(Polisher::unquoted("\n\t«Привет, мир»\n\n"), "Привет, мир");
     EXPECT_EQ(Polisher::unquoted("«\"“ вложенные ”\"»"), "вложенные");
     EXPECT_EQ(Polisher::unquoted("\""), "\"");
@@ -240,11 +251,44 @@ TEST(PolisherText, UnquotedDropsWrappingQuotesAndSpaceAndTheAddressComesFromTheE
     EXPECT_EQ(Polisher::unquoted("«один» и «два»"), "один» и «два");
     // A quote carrying a combining mark is another character.
     EXPECT_EQ(Polisher::unquoted("\"\u0301текст\""), "\"\u0301текст\"");
+}
 
+TEST_F(PolisherTest, AServerOnThisMachineNeedsNoKeyTheModelIsTheSettingsAndPlainHttpElsewhereIsRefused) {
+    // The settings name the service; the environment overrides each part.
     testsupport::ScopedEnv unset("RUVEX_VOICE_AI_URL", std::nullopt);
-    EXPECT_EQ(Polisher::endpoint(), "https://api.deepseek.com/chat/completions");
-    testsupport::ScopedEnv local("RUVEX_VOICE_AI_URL", "http://127.0.0.1:8080/v1/");
-    EXPECT_EQ(Polisher::endpoint(), "http://127.0.0.1:8080/v1/chat/completions");
+    EXPECT_EQ(AiService::saved(settings).endpoint(), "https://api.deepseek.com/chat/completions");
+    settings.setString("aiURL", server.url() + "/");
+    settings.setString("aiModel", "qwen2.5-7b-instruct");
+    EXPECT_EQ(AiService::saved(settings).endpoint(), server.url() + "/chat/completions");
+
+    // No key stored: the local server is asked all the same, without an Authorization header.
+    keychain.setAiKey(std::nullopt);
+    server.setRespond(LoopbackServer::reply("Купи четыре."));
+    EXPECT_EQ(polish("ну, давай завтра", Preset{Style::business, false}, false).text, "Купи четыре.");
+    testsupport::ScopedEnv other("RUVEX_VOICE_AI_MODEL", "llama");
+    EXPECT_EQ(polish(correctionText, Preset{}, true).text, "Купи четыре.");
+    std::optional<Polisher::CheckResult> checked;
+    polisher->check(AiService::saved(settings), [&](Polisher::CheckResult result) { checked = result; });
+    loop.runUntil([&] { return checked.has_value(); });
+    EXPECT_TRUE(checked->answered);
+    EXPECT_EQ(checked->says, "Сервер ответил: «Купи четыре.»");
+    auto requests = server.chatRequests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].authorization, "");
+    EXPECT_EQ(nlohmann::json::parse(requests[0].body)["model"], "qwen2.5-7b-instruct");
+    EXPECT_EQ(nlohmann::json::parse(requests[1].body)["model"], "llama");
+    EXPECT_EQ(nlohmann::json::parse(requests[2].body)["model"], "llama");
+
+    // Plain http to another host is refused before anything is sent, key or not; the check says why.
+    keychain.setAiKey(std::string("sk-test"));
+    settings.setString("aiURL", mappedURL(server.url()));
+    EXPECT_TRUE(polish("ну, давай завтра", Preset{Style::natural, false}, false).fallback);
+    checked.reset();
+    polisher->check(AiService::saved(settings), [&](Polisher::CheckResult result) { checked = result; });
+    loop.runUntil([&] { return checked.has_value(); });
+    EXPECT_FALSE(checked->answered);
+    EXPECT_NE(checked->says.find("не подходит: без https"), std::string::npos) << checked->says;
+    EXPECT_EQ(server.chatRequests().size(), 3u);
 }
 
 } // namespace

@@ -1,6 +1,9 @@
 // Draws the pill, the tray glyph, the menu and the windows into PNG files for people to look at:
 //   screenshots FOLDER
 // Run offscreen (make screenshots does); nothing is checked here.
+#include "core/RunLoop.h"
+#include "text/Polisher.h"
+#include "ui/AiServiceDialog.h"
 #include "ui/Glyph.h"
 #include "ui/Onboarding.h"
 #include "ui/Overlay.h"
@@ -9,7 +12,11 @@
 #include "ui/VocabularyWindow.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QRadioButton>
 #include <QWidget>
 
 #include <cstdio>
@@ -55,7 +62,7 @@ int main(int argc, char** argv) {
     QMenu menu;
     ui::StatusMenu::MenuState state;
     state.keyShort = "правый Alt";
-    state.hasKey = true;
+    state.hasKey = state.aiReady = true;
     state.model = speech::ModelState::downloading(0.427);
     state.dictionaryCount = 3;
     state.history = {"Привет, это проверка."};
@@ -76,5 +83,19 @@ int main(int argc, char** argv) {
     ui::VocabularyWindow vocabulary;
     vocabulary.show();
     save(*vocabulary.window(), "vocabulary-editor");
+
+    core::RunLoop loop;
+    text::Keychain keychain(nullptr);
+    text::Polisher polisher(loop, keychain, settings);
+    ui::AiServiceDialog::chooser = [](ui::AiServiceDialog::Form& form) {
+        form.ownServer->setChecked(true);
+        form.url->setText("http://127.0.0.1:8080/v1");
+        form.model->setText("qwen2.5-7b-instruct");
+        form.status->setText("Сервер ответил: «Готово»");
+        form.dialog->adjustSize();
+        save(*form.dialog, "ai-service-dialog");
+        return ui::AiServiceDialog::Button::cancel;
+    };
+    ui::AiServiceDialog::editService(settings, polisher);
     return 0;
 }

@@ -172,10 +172,10 @@ protected:
 
 TEST_F(StatusMenuTest, EveryItemInOrderWithAndWithoutAKey) {
     state.aiCleanup = true; // stored as on, but without a key it is shown off
-    EXPECT_EQ(build(),
-              (std::vector<std::string>{"Держите правый Alt и говорите (off)", "-", "Стиль: Как сказал",
-                                        "[ ] Исправлять оговорки через ИИ (нужен ключ)", "Ключ ИИ…", "Словарь…",
-                                        "Последние", "[ ] Запускать при входе", "-", "Настройка…", "-", "Выйти"}));
+    EXPECT_EQ(build(), (std::vector<std::string>{"Держите правый Alt и говорите (off)", "-", "Стиль: Как сказал",
+                                                 "[ ] Исправлять оговорки через ИИ (нужен ключ)", "Ключ ИИ…",
+                                                 "Сервис ИИ…", "Словарь…", "Последние", "[ ] Запускать при входе", "-",
+                                                 "Настройка…", "-", "Выйти"}));
     QMenu* styles = find(menu, "Стиль: ")->menu();
     EXPECT_EQ(titles(*styles), (std::vector<std::string>{"[x] Как сказал", "[ ] Естественный", "[ ] Деловой",
                                                          "[ ] Дружеский", "-", "[ ] Переводить на английский",
@@ -185,7 +185,7 @@ TEST_F(StatusMenuTest, EveryItemInOrderWithAndWithoutAKey) {
     find(menu, "Исправлять оговорки через ИИ (нужен ключ)")->trigger();
     EXPECT_EQ(calls, (std::vector<std::string>{"chooseStyle business", "toggleAI"}));
 
-    state.hasKey = true;
+    state.hasKey = state.aiReady = true;
     state.preset = {text::Style::business, true};
     state.dictionaryCount = 3;
     state.loginEnabled = true;

@@ -2,7 +2,10 @@
 
 #include "app/Backend.h"
 #include "core/RunLoop.h"
+#include "platform/linux/EvdevKeyMonitor.h"
+#include "platform/linux/InputAccess.h"
 #include "platform/linux/LibsecretStore.h"
+#include "platform/linux/PortalKeySender.h"
 #include "platform/linux/PulseAudioSource.h"
 #include "platform/wayland/DataControlClipboard.h"
 #include "platform/wayland/FakeInputKeySender.h"
@@ -10,6 +13,7 @@
 #include "platform/wayland/VirtualKeyboardKeySender.h"
 #include "platform/x11/XInputKeyMonitor.h"
 #include "speech/Model.h"
+#include "text/AiService.h"
 #include "text/Keychain.h"
 
 #include <ostream>
@@ -40,6 +44,52 @@ std::string microphoneText(platform::MicrophoneState state) {
     return "?";
 }
 
+// The trigger key on a Wayland desktop: where it is read, how many keyboards, whether they may be
+// read. Never a key.
+Line evdevKeys(core::RunLoop& main) {
+    namespace lnx = platform::lnx;
+    const auto source = lnx::InputSource::fromEnvironment();
+    lnx::EvdevKeyMonitor monitor(main, source);
+    monitor.start();
+    const int keyboards = monitor.deviceCount();
+    monitor.stop();
+    const platform::Access access = lnx::EvdevTrust({}, nullptr, source).access();
+    std::string text = "evdev (" +
+                       (source.device ? *source.device + ", из RUVEX_VOICE_INPUT_DEVICE" : source.directory) +
+                       "), клавиатур: " + std::to_string(keyboards) + ", ";
+    switch (access.keys) {
+    case platform::KeyAccess::ready:
+        text += "читаются";
+        break;
+    case platform::KeyAccess::denied:
+        text += "нет доступа: выполните " + access.joinCommand + " и войдите в сеанс заново";
+        break;
+    case platform::KeyAccess::relogin:
+        text += "нет доступа: вы уже в группе input, войдите в сеанс заново";
+        break;
+    case platform::KeyAccess::noDevices:
+        text += "клавиатура не видна системе";
+        break;
+    }
+    return {text, access.keys == platform::KeyAccess::ready};
+}
+
+// The paste keys on a Wayland desktop, through the mechanism chosen.
+Line waylandPaste(const std::string& chosen, core::RunLoop& main) {
+    bool sends = false;
+    if (chosen == Backend::virtualKeyboard)
+        sends = platform::wayland::VirtualKeyboardKeySender(main, {}).usable();
+    else if (chosen == Backend::fakeInput)
+        sends = platform::wayland::FakeInputKeySender(main, {}).usable();
+    else if (chosen == Backend::uinput)
+        return {"uinput (/dev/uinput открыт для записи)", true};
+    else if (const unsigned version = platform::lnx::PortalKeySender::portalVersion())
+        return {chosen + " (версия " + std::to_string(version) + "): разрешение спросят при первой вставке", true};
+    else
+        return {"нечем: /dev/uinput закрыт, портала RemoteDesktop нет (текст останется в буфере обмена)", false};
+    return {sends ? chosen : "композитор не даёт посылать клавиши", sends};
+}
+
 // The desktop parts: each mechanism the backend chose, set up for real where that costs nothing.
 void desktopLines(const Backend& backend, core::RunLoop& main, Line& keys, Line& paste, Line& clipboard, Line& pill) {
     const auto& chosen = backend.mechanisms;
@@ -49,8 +99,7 @@ void desktopLines(const Backend& backend, core::RunLoop& main, Line& keys, Line&
         keys = paste = clipboard = pill = {unchecked, false};
         pill.fine = true;
         return;
-    case Backend::Kind::x11:
-    case Backend::Kind::waylandHybrid: {
+    case Backend::Kind::x11: {
         platform::x11::XInputKeyMonitor monitor(main);
         const bool watching = monitor.start();
         monitor.stop();
@@ -58,21 +107,17 @@ void desktopLines(const Backend& backend, core::RunLoop& main, Line& keys, Line&
         paste = {chosen.paste, true};
         clipboard = {chosen.clipboard, true};
         pill = {chosen.pill, true};
-        if (backend.kind == Backend::Kind::waylandHybrid) {
-            // Keys of native Wayland windows reach neither XInput nor XTest.
-            keys.fine = false;
-            paste.fine = false;
-        }
         return;
     }
+    case Backend::Kind::waylandHybrid:
+        keys = evdevKeys(main);
+        paste = waylandPaste(chosen.paste, main);
+        clipboard = {chosen.clipboard, true};
+        pill = {chosen.pill, true};
+        return;
     case Backend::Kind::waylandNative: {
-        keys = {"нет источника нажатий для этого сеанса", false};
-        bool sends = false;
-        if (chosen.paste == "virtual-keyboard")
-            sends = platform::wayland::VirtualKeyboardKeySender(main, {}).usable();
-        else if (chosen.paste == "fake-input")
-            sends = platform::wayland::FakeInputKeySender(main, {}).usable();
-        paste = {sends ? chosen.paste : "композитор не даёт посылать клавиши", sends};
+        keys = evdevKeys(main);
+        paste = waylandPaste(chosen.paste, main);
         platform::wayland::DataControlClipboard board(main);
         clipboard = {board.usable() ? board.protocol() : "композитор не даёт буфер обмена фоновой программе",
                      board.usable()};
@@ -120,9 +165,18 @@ int run(std::ostream& out) {
                                          : "не скачана (ruvex-voice --download-model)",
                               modelReady};
 
+    // The AI step is optional: neither line decides whether dictation can work.
+    const text::AiService service = text::AiService::saved(core::Defaults::standard());
+    std::string aiService = service.description();
+    if (service.refusal())
+        aiService += ": адрес не подходит (по http только сервер на этом компьютере)";
+    else if (service.onThisMachine())
+        aiService += " (на этом компьютере)";
     text::Keychain keychain(platform::lnx::makeSecretStore());
-    const bool stored = keychain.aiKey().has_value();
-    const Line aiKey = {stored ? "сохранён" : "не сохранён (нужен только стилям ИИ)", true};
+    std::string aiKey = "сохранён";
+    if (!keychain.aiKey())
+        aiKey = service.onThisMachine() ? "не сохранён (серверу на этом компьютере не нужен)"
+                                        : "не сохранён (нужен только стилям ИИ)";
 
     const bool works = backend.kind != Backend::Kind::none && keys.fine && paste.fine && clipboard.fine &&
                        microphone.fine && speechModel.fine;
@@ -133,7 +187,8 @@ int run(std::ostream& out) {
         << "Пилюля: " << pill.text << '\n'
         << "Микрофон: " << microphone.text << '\n'
         << "Модель речи: " << speechModel.text << '\n'
-        << "Ключ ИИ: " << aiKey.text << '\n'
+        << "Сервис ИИ: " << aiService << '\n'
+        << "Ключ ИИ: " << aiKey << '\n'
         << (works ? "Итог: диктовка может работать\n" : "Итог: диктовка работать не будет\n");
     return works ? 0 : 1;
 }

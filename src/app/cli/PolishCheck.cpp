@@ -34,17 +34,23 @@ std::optional<PolishCheck::Configuration> PolishCheck::configuration(const std::
     return std::nullopt;
 }
 
-void PolishCheck::run(core::RunLoop& loop, text::Keychain& keychain, text::Polisher& polisher,
-                      const std::vector<std::string>& arguments, std::istream& in, std::ostream& out) {
+int PolishCheck::run(core::RunLoop& loop, text::Keychain& keychain, text::Polisher& polisher,
+                     const text::AiService& service, const std::vector<std::string>& arguments, std::istream& in,
+                     std::ostream& out) {
     std::vector<Configuration> configurations;
     for (const auto& argument : arguments) {
         if (auto configuration = PolishCheck::configuration(argument)) {
             configurations.push_back(std::move(*configuration));
         }
     }
-    if (!keychain.aiKey()) {
+    out << "Сервис ИИ: " << service.description() << '\n';
+    if (auto refused = service.refusal()) {
+        out << *refused << '\n' << std::flush;
+        return 1;
+    }
+    if (!service.available(keychain.aiKey().has_value())) {
         out << "Нет ключа ИИ\n" << std::flush;
-        return;
+        return 0;
     }
     const text::Vocabulary none;
     std::string line;
@@ -69,6 +75,7 @@ void PolishCheck::run(core::RunLoop& loop, text::Keychain& keychain, text::Polis
                 << std::flush;
         }
     }
+    return 0;
 }
 
 } // namespace app::cli

@@ -29,10 +29,13 @@ public:
     /// value; nothing for anything else.
     static std::optional<Configuration> configuration(const std::string& argument);
 
-    /// Runs the check on `in` and `out` with the key of `keychain`; returns at the end of the
-    /// input, or at once when no AI key is stored. `loop` must be the queue `polisher` posts to.
-    static void run(core::RunLoop& loop, text::Keychain& keychain, text::Polisher& polisher,
-                    const std::vector<std::string>& arguments, std::istream& in, std::ostream& out);
+    /// Runs the check on `in` and `out` with the key of `keychain`, after a line naming `service`
+    /// (the one `polisher` uses); returns at the end of the input, or at once when the service needs
+    /// a key and none is stored (0) or its address is refused (1). `loop` must be the queue
+    /// `polisher` posts to. The exit status.
+    static int run(core::RunLoop& loop, text::Keychain& keychain, text::Polisher& polisher,
+                   const text::AiService& service, const std::vector<std::string>& arguments, std::istream& in,
+                   std::ostream& out);
 };
 
 } // namespace app::cli

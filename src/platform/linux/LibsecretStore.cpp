@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -81,12 +82,29 @@ public:
     Worker& operator=(const Worker&) = delete;
 
     void submit(std::shared_ptr<Operation> operation) {
-        g_main_context_invoke_full(context, G_PRIORITY_DEFAULT, &Worker::begin,
-                                   new std::shared_ptr<Operation>(std::move(operation)), &Worker::release);
+        // Handed over under our own lock, which the thread sanitizer sees (GLib's queue it cannot).
+        {
+            std::lock_guard lock(inboxMutex);
+            inbox.push_back(std::move(operation));
+        }
+        g_main_context_invoke(context, &Worker::drain, this);
     }
 
 private:
     using Holder = std::shared_ptr<Operation>;
+
+    static gboolean drain(gpointer self) {
+        auto* worker = static_cast<Worker*>(self);
+        std::deque<Holder> taken;
+        {
+            std::lock_guard lock(worker->inboxMutex);
+            taken.swap(worker->inbox);
+        }
+        for (auto& operation : taken) {
+            begin(std::move(operation));
+        }
+        return G_SOURCE_REMOVE;
+    }
 
     void run() {
         g_main_context_push_thread_default(context);
@@ -99,12 +117,10 @@ private:
         return G_SOURCE_REMOVE;
     }
 
-    static void release(gpointer holder) { delete static_cast<Holder*>(holder); }
-
-    static gboolean begin(gpointer data) {
-        const Operation& op = **static_cast<Holder*>(data);
+    static void begin(Holder operation) {
+        const Operation& op = *operation;
         // The callback owns its own reference until the call completes.
-        auto* pending = new Holder(*static_cast<Holder*>(data));
+        auto* pending = new Holder(std::move(operation));
         GHashTable* attributes = op.attributes();
         switch (op.kind) {
         case Operation::Kind::lookup:
@@ -119,7 +135,6 @@ private:
             break;
         }
         g_hash_table_unref(attributes);
-        return G_SOURCE_REMOVE;
     }
 
     static void ready(GObject*, GAsyncResult* result, gpointer data) {
@@ -153,6 +168,8 @@ private:
         op.done.notify_all();
     }
 
+    std::mutex inboxMutex;
+    std::deque<Holder> inbox;
     GMainContext* context;
     GMainLoop* loop;
     std::thread thread;

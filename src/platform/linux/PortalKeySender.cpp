@@ -54,6 +54,22 @@ std::vector<std::pair<unsigned, bool>> strokesOf(PasteShortcut shortcut) {
     return strokes;
 }
 
+// The portal's RemoteDesktop interface version; 0 when no portal answers.
+guint32 versionOn(GDBusConnection* connection) {
+    GError* error = nullptr;
+    Variant reply(g_dbus_connection_call_sync(connection, portalName, portalPath, "org.freedesktop.DBus.Properties",
+                                              "Get", g_variant_new("(ss)", remoteDesktop, "version"),
+                                              G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, callTimeoutMilliseconds,
+                                              nullptr, &error));
+    g_clear_error(&error);
+    if (!reply)
+        return 0;
+    GVariant* boxed = nullptr;
+    g_variant_get(reply.get(), "(v)", &boxed);
+    Variant value(boxed);
+    return value && g_variant_is_of_type(value.get(), G_VARIANT_TYPE_UINT32) ? g_variant_get_uint32(value.get()) : 0;
+}
+
 void sleepFor(double seconds) {
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
@@ -170,25 +186,9 @@ private:
         return connection != nullptr;
     }
 
-    guint32 version() {
-        GError* error = nullptr;
-        Variant reply(g_dbus_connection_call_sync(connection, portalName, portalPath, "org.freedesktop.DBus.Properties",
-                                                  "Get", g_variant_new("(ss)", remoteDesktop, "version"),
-                                                  G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE,
-                                                  callTimeoutMilliseconds, nullptr, &error));
-        g_clear_error(&error);
-        if (!reply)
-            return 0;
-        GVariant* boxed = nullptr;
-        g_variant_get(reply.get(), "(v)", &boxed);
-        Variant value(boxed);
-        return value && g_variant_is_of_type(value.get(), G_VARIANT_TYPE_UINT32) ? g_variant_get_uint32(value.get())
-                                                                                 : 0;
-    }
-
     /// With `offerToken`, a stored restore token is offered so that the desktop need not ask again.
     bool startSession(bool offerToken = true) {
-        const guint32 portalVersion = version();
+        const guint32 portalVersion = versionOn(connection);
         if (portalVersion == 0)
             return false;
         const std::string sessionToken = nextToken();
@@ -346,6 +346,15 @@ private:
     guint closedSubscription = 0;
     unsigned tokens = 0;
 };
+
+unsigned PortalKeySender::portalVersion() {
+    GDBusConnection* connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (connection == nullptr)
+        return 0;
+    const unsigned version = versionOn(connection);
+    g_object_unref(connection);
+    return version;
+}
 
 PortalKeySender::PortalKeySender(core::MainQueue& main, std::shared_ptr<SecretStore> secrets,
                                  std::function<int()> heldModifiers, std::function<void(double)> pause)

@@ -35,6 +35,15 @@ public:
     ~PortalKeySender() override;
 
     void sendPaste(PasteShortcut shortcut, std::function<void(Result)> done) override;
+    PasteShortcut reachable(PasteShortcut wanted) override { return reachableIn(wanted, latinV); }
+
+    /// The user's layouts (SeatKeymap::watch), which give the keys their meaning; unset: Ctrl+V is
+    /// taken as reachable. Main thread.
+    LatinV latinV;
+
+    /// The RemoteDesktop portal's interface version on the session bus; 0 when none answers. May wait
+    /// seconds (the portal may be started for the call): for the diagnostics, not the main thread.
+    static unsigned portalVersion();
 
     static constexpr const char* secretService = "app.ruvex.voice";
     static constexpr const char* secretAccount = "remote-desktop";

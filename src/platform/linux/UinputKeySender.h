@@ -39,6 +39,11 @@ public:
     /// Reports `failed` when the device cannot be made (no access to uinput) or stops taking events;
     /// the next paste tries to make it again.
     void sendPaste(PasteShortcut shortcut, std::function<void(Result)> done) override;
+    PasteShortcut reachable(PasteShortcut wanted) override { return reachableIn(wanted, latinV); }
+
+    /// The user's layouts (SeatKeymap::watch), which give the keys their meaning; unset: Ctrl+V is
+    /// taken as reachable. Main thread.
+    LatinV latinV;
 
     /// Seconds between two key events, and after creating the device before its first key.
     static constexpr double gapSeconds = 0.012;

@@ -23,14 +23,14 @@ FakeInputKeySender::FakeInputKeySender(core::MainQueue& main, HeldModifiers held
     if (input != nullptr) {
         org_kde_kwin_fake_input_authenticate(input, "Ruvex Voice", "Вставка продиктованного текста");
         keymap = std::make_unique<SeatKeymap>(connection);
+        // The seat's capabilities, then the keyboard's keymap.
+        connection.roundtrip();
         connection.roundtrip();
     }
 }
 
 PasteShortcut FakeInputKeySender::reachable(PasteShortcut wanted) {
-    // Until the keymap is known, Ctrl+V: most layout sets have a Latin layout.
-    const bool latin = !keymap || keymap->latinV().value_or(true);
-    return wanted == PasteShortcut::shiftInsert || latin ? wanted : PasteShortcut::shiftInsert;
+    return reachableIn(wanted, [this] { return keymap ? keymap->latinV() : std::nullopt; });
 }
 
 FakeInputKeySender::~FakeInputKeySender() {

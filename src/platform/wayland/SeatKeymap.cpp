@@ -53,11 +53,24 @@ SeatKeymap::SeatKeymap(WaylandConnection& connection) {
     if (seat == nullptr) {
         return;
     }
-    // Only the keymap matters here; what the keyboard types goes to the focused window, never to us.
-    static const wl_keyboard_listener listener = {onKeymap, enter, leave, key, modifiers, repeat};
-    keyboard = wl_seat_get_keyboard(seat);
-    wl_keyboard_add_listener(keyboard, &listener, this);
+    // The keyboard only once the seat has one: asking a seat without it is an error (Mutter crashes).
+    static const wl_seat_listener listener = {onCapabilities, [](void*, wl_seat*, const char*) {}};
+    wl_seat_add_listener(seat, &listener, this);
     connection.flush();
+}
+
+void SeatKeymap::onCapabilities(void* data, wl_seat* seat, std::uint32_t capabilities) {
+    auto* self = static_cast<SeatKeymap*>(data);
+    const bool has = (capabilities & WL_SEAT_CAPABILITY_KEYBOARD) != 0;
+    if (has && self->keyboard == nullptr) {
+        // Only the keymap matters here; what the keyboard types goes to the focused window, never to us.
+        static const wl_keyboard_listener listener = {onKeymap, enter, leave, key, modifiers, repeat};
+        self->keyboard = wl_seat_get_keyboard(seat);
+        wl_keyboard_add_listener(self->keyboard, &listener, self);
+    } else if (!has && self->keyboard != nullptr) {
+        wl_keyboard_destroy(self->keyboard);
+        self->keyboard = nullptr;
+    }
 }
 
 SeatKeymap::~SeatKeymap() {
@@ -67,6 +80,22 @@ SeatKeymap::~SeatKeymap() {
     if (seat != nullptr) {
         wl_seat_destroy(seat);
     }
+}
+
+LatinV SeatKeymap::watch(core::MainQueue& main) {
+    struct Watch {
+        explicit Watch(core::MainQueue& main) : connection(main), keymap(connection) {}
+        WaylandConnection connection;
+        SeatKeymap keymap;
+    };
+    auto watch = std::make_shared<Watch>(main);
+    if (!watch->connection) {
+        return {};
+    }
+    // The seat's capabilities, then the keyboard's keymap.
+    watch->connection.roundtrip();
+    watch->connection.roundtrip();
+    return [watch] { return watch->keymap.latinV(); };
 }
 
 void SeatKeymap::onKeymap(void* data, wl_keyboard*, std::uint32_t format, int fd, std::uint32_t size) {

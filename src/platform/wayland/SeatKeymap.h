@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/KeySender.h"
 #include "platform/wayland/WaylandConnection.h"
 
 #include <optional>
@@ -24,7 +25,12 @@ public:
     /// it, whichever layout is active); nothing before the compositor has sent a keymap.
     std::optional<bool> latinV() const { return hasLatinV; }
 
+    /// The same question on a connection of its own, for senders that have none (uinput, the portal):
+    /// the function keeps the connection; unset when no compositor answers.
+    static LatinV watch(core::MainQueue& main);
+
 private:
+    static void onCapabilities(void* data, wl_seat* seat, std::uint32_t capabilities);
     static void onKeymap(void* data, wl_keyboard* keyboard, std::uint32_t format, int fd, std::uint32_t size);
 
     wl_seat* seat = nullptr;

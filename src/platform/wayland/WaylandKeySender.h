@@ -22,11 +22,12 @@ public:
     /// The Linux input codes of a shortcut, pressed in this order and released in the reverse one.
     static std::vector<unsigned> keysOf(PasteShortcut shortcut);
 
+    /// True when keys can be sent at all.
+    virtual bool usable() const = 0;
+
 protected:
     WaylandKeySender(core::MainQueue& main, HeldModifiers held);
 
-    /// True when keys can be sent at all.
-    virtual bool usable() const = 0;
     /// Sends one press or release of a Linux input code; false when it could not be sent.
     virtual bool key(unsigned code, bool pressed) = 0;
     /// After the last key: waits until the compositor has taken every event; false when it failed.
