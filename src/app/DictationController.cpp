@@ -11,6 +11,7 @@ namespace app {
 namespace {
 constexpr double defaultFlash = 2.4;
 constexpr const char* loadFailure = "Модель речи не загрузилась";
+constexpr const char* microphoneGone = "Микрофон отключился";
 } // namespace
 
 std::shared_ptr<DictationController> DictationController::make(core::MainQueue& main, const core::Clock& clock,
@@ -70,6 +71,10 @@ void DictationController::pressed() {
         if (auto self = weak.lock())
             self->seams.overlay.level(value);
     };
+    next->onLost = [weak] {
+        if (auto self = weak.lock())
+            self->microphoneLost();
+    };
     try {
         next->start();
     } catch (const std::exception& failure) {
@@ -78,6 +83,7 @@ void DictationController::pressed() {
     }
     utterance = std::move(next);
     dictationEngine = engine;
+    cutShort = false;
     ++phrase;
     pressedAt = clock.now();
     preset = text::Preset::saved(settings);
@@ -131,13 +137,26 @@ void DictationController::released() {
     });
 }
 
+void DictationController::microphoneLost() {
+    if (!utterance || thinking)
+        return;
+    if (clock.now() - pressedAt < minimumHold) {
+        utterance->cancel();
+        reset();
+        seams.overlay.flash(microphoneGone, defaultFlash);
+        return;
+    }
+    released();
+    cutShort = true;
+}
+
 void DictationController::result(std::int64_t number, const text::Preset& taken, const std::string& text,
                                  bool fallback) {
     if (phrase != number || !thinking)
         return;
     reset();
     if (text.empty()) {
-        seams.overlay.flash("Не расслышал", defaultFlash);
+        seams.overlay.flash(cutShort ? microphoneGone : "Не расслышал", defaultFlash);
         return;
     }
     seams.overlay.hide();
@@ -145,6 +164,11 @@ void DictationController::result(std::int64_t number, const text::Preset& taken,
     recent.insert(recent.begin(), text);
     if (recent.size() > historyLimit)
         recent.pop_back();
+    // Said after the paste, so the user knows the text stops where the microphone did.
+    if (cutShort) {
+        seams.overlay.flash(microphoneGone, defaultFlash);
+        return;
+    }
     if (fallback) {
         const text::AiService service = text::AiService::saved(settings);
         std::string why = "ИИ не ответил";

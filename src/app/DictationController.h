@@ -109,6 +109,8 @@ private:
     void reset();
     /// True while dictation `number` is still the one being recorded.
     bool recording(std::int64_t number) const { return phrase == number && utterance && !thinking; }
+    /// The microphone went away during the recording: what was heard is still turned into text.
+    void microphoneLost();
     /// Explains a press that finds no engine.
     std::string whyNoEngine() const;
     /// The polished text of dictation `number` arrived.
@@ -135,6 +137,8 @@ private:
     double pressedAt = 0;
     text::Preset preset;
     bool thinking = false;
+    // The current dictation lost its microphone before the release: its result says so.
+    bool cutShort = false;
     std::int64_t phrase = 0;
     std::vector<std::string> recent;
     // Declared last: joined first, while the model its work reads is still there.

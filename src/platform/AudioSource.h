@@ -37,6 +37,11 @@ public:
     /// Called on the platform's audio thread with each captured block (never empty). It must only
     /// hand the block on (post it to a queue): the audio thread must not wait for anything.
     std::function<void(std::vector<float>)> onSamples;
+
+    /// Called on the platform's audio thread, at most once per start, when capture ends by itself
+    /// (the sound server went away, the device vanished), after every block received before. It must
+    /// only hand the news on; the owner still calls stop().
+    std::function<void()> onLost;
 };
 
 } // namespace platform

@@ -14,6 +14,12 @@ Recorder::Recorder(core::MainQueue& main, std::unique_ptr<platform::AudioSource>
     this->source->onSamples = [this](std::vector<float> block) {
         audio.post([this, block = std::move(block)] { deliver(block); });
     };
+    this->source->onLost = [this] {
+        this->main.post([token = std::weak_ptr<int>(alive), this] {
+            if (!token.expired() && onLost)
+                onLost();
+        });
+    };
 }
 
 Recorder::~Recorder() {

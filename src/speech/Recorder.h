@@ -47,6 +47,9 @@ public:
     std::function<void(const std::vector<float>&)> onSamples;
     /// Called on the main thread with each chunk's root mean square. Set before start().
     std::function<void(float)> onLevel;
+    /// Called on the main thread when the capture ended by itself (the sound server went away); the
+    /// chunks captured before are kept, and stop() still delivers them. Set before start().
+    std::function<void()> onLost;
 
 private:
     void deliver(const std::vector<float>& samples);

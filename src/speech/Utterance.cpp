@@ -17,6 +17,10 @@ Utterance::Utterance(core::MainQueue& main, std::shared_ptr<Recognizer> engine,
         if (onLevel)
             onLevel(value);
     };
+    recorder->onLost = [this] {
+        if (onLost)
+            onLost();
+    };
 }
 
 Utterance::~Utterance() = default;

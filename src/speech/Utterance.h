@@ -44,6 +44,9 @@ public:
 
     /// Called on the main thread with each captured chunk's level (root mean square). Set before start().
     std::function<void(float)> onLevel;
+    /// Called on the main thread when the microphone went away during capture; what was heard before
+    /// is kept, and finish() still turns it into text. Set before start().
+    std::function<void()> onLost;
 
 private:
     std::shared_ptr<DictationSession> session;

@@ -115,7 +115,7 @@ TEST(DictationController, TheWatchdogEndsTheDictationAndALateResultIsDiscarded) 
     later.set_value();
 }
 
-TEST(DictationController, TheLongestHoldReleasesByItselfAndAnInterruptionAbandonsEverything) {
+TEST(DictationController, TheLongestHoldReleasesByItselfAnInterruptionAbandonsAllAndALostMicrophoneKeepsTheText) {
     DictationHarness h;
     h.controller->pressed();
     h.speak();
@@ -144,6 +144,20 @@ TEST(DictationController, TheLongestHoldReleasesByItselfAndAnInterruptionAbandon
     h.time.advance(60);
     EXPECT_EQ(h.inserted(), (Lines{"Слово3"}));
     EXPECT_EQ(h.controller->history().size(), 1u);
+
+    // The microphone goes away: what was heard is pasted and the loss is said; after a tap it is only said.
+    h.controller->pressed();
+    h.speak(0.5f);
+    h.time.advance(1);
+    h.take();
+    h.microphone->lose();
+    ASSERT_TRUE(h.finished());
+    EXPECT_EQ(h.take(), (Lines{"thinking", "idle", "hide", "flash Микрофон отключился 2.4"}));
+    EXPECT_EQ(h.inserted().back(), "Слово5");
+    h.controller->pressed();
+    h.microphone->lose();
+    h.time.run();
+    EXPECT_EQ(h.take(), (Lines{"tag -", "recording", "idle", "flash Микрофон отключился 2.4"}));
 }
 
 TEST(DictationController, KeepsTheTenNewestAndSaysWhyTextIsMissingOrAsSpoken) {

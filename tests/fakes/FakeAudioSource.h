@@ -28,6 +28,14 @@ public:
             onSamples(std::move(block));
         }
     }
+    /// Ends capture by itself, as when the sound server goes away.
+    void lose() {
+        std::lock_guard lock(mutex);
+        if (running && onLost) {
+            running = false;
+            onLost();
+        }
+    }
     /// How many blocks went to onSamples.
     int delivered() {
         std::lock_guard lock(mutex);

@@ -47,6 +47,24 @@ std::filesystem::path twoPieces(const testsupport::TempDir& dir) {
     return file;
 }
 
+/// A sound server of the test's own on `socket`, with the rig's virtual microphone ("vmic", played into
+/// through "vmic_out") as its default source; killed with the object. It stays off the session bus,
+/// where the rig's server holds the name a second one would ask for.
+std::unique_ptr<testsupport::Process> soundServer(const std::filesystem::path& socket) {
+    auto server = std::make_unique<testsupport::Process>(
+        std::vector<std::string>{"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
+                                 "--use-pid-file=no", "--realtime=no", "--high-priority=no", "--log-level=error", "-L",
+                                 "module-native-protocol-unix socket=" + socket.string(), "-L",
+                                 "module-null-sink sink_name=vmic_out", "-L",
+                                 "module-remap-source master=vmic_out.monitor source_name=vmic"},
+        testsupport::Process::Options{
+            {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + (socket.parent_path() / "no-bus").string()}});
+    pumpUntil([&] {
+        return runTool({"pactl", "-s", "unix:" + socket.string(), "set-default-source", "vmic"}).status == 0;
+    });
+    return server;
+}
+
 /// The data of every target of a selection, leaving out those describing the selection itself.
 std::map<std::string, std::string> selectionContents(const std::string& selection = "clipboard") {
     std::map<std::string, std::string> contents;
@@ -261,40 +279,93 @@ TEST_F(EndToEnd, TheTrayMenuOpensTheDictionaryWhoseNewWordsApplyToTheNextDictati
     EXPECT_EQ(tray.process().wait(desktop::pump), 0);
 }
 
-TEST_F(EndToEnd, AHungSoundServerIsAMessageAndTheNextPressWorksOnceItIsBack) {
-    const pid_t server = static_cast<pid_t>(std::stol(std::getenv("RUVEX_RIG_PULSEAUDIO_PID")));
+TEST_F(EndToEnd, AHungOrKilledSoundServerIsAMessageAndTheNextPressWorksOnceItIsBack) {
+    // A server of the test's own, like the rig's: killing it leaves the rig's alone.
+    const auto socket = dir / "pulse";
+    testsupport::ScopedEnv pulse("PULSE_SERVER", "unix:" + socket.string());
+    auto server = soundServer(socket);
+    tones::Samples speech = tones::phrase(firstPiece);
+    tones::append(speech, tones::silence(0.5));
+    const auto audio = dir / "first.wav";
+    ASSERT_TRUE(tones::writeWav(audio, speech));
+    const std::string heard = "Съешь же ещё этих мягких";
     TrayProgram tray(tones::modelDirectory());
     ASSERT_TRUE(tray.waitForLine("engine loaded"));
     TextTarget target;
-    kill(server, SIGSTOP);
-    const std::size_t lines = tray.lines().size();
+    kill(server->pid(), SIGSTOP);
+    std::size_t lines = tray.lines().size();
     desktop::key(108, true);
     const bool said = tray.waitForLine("flash Нет доступа к микрофону", lines, 30);
     desktop::key(108, false);
-    kill(server, SIGCONT);
+    kill(server->pid(), SIGCONT);
     EXPECT_TRUE(said);
-    ASSERT_TRUE(tray.dictate(twoPieces(dir)));
-    EXPECT_EQ(target.waitForText(spoken, 30), spoken);
+    ASSERT_TRUE(tray.dictate(audio));
+    EXPECT_EQ(target.waitForText(heard, 30), heard);
+
+    // Killed while the user speaks: what was heard is pasted, the pill says why and goes.
+    lines = tray.lines().size();
+    desktop::key(108, true);
+    ASSERT_TRUE(tray.waitForLine("listening", lines));
+    runTool({"paplay", "--device=vmic_out", audio.string()});
+    server.reset();
+    const bool told = tray.waitForLine("flash Микрофон отключился", lines, 30);
+    desktop::key(108, false);
+    ASSERT_TRUE(told);
+    EXPECT_EQ(target.waitForText(heard + " " + heard, 30), heard + " " + heard);
+    auto all = tray.lines();
+    EXPECT_EQ(std::vector(all.begin() + static_cast<std::ptrdiff_t>(lines), all.end()),
+              (std::vector<std::string>{"listening", "thinking", "hide", "flash Микрофон отключился"}));
+    server = soundServer(socket);
+    ASSERT_TRUE(tray.dictate(audio));
+    EXPECT_EQ(target.waitForText(heard + " " + heard + " " + heard, 30), heard + " " + heard + " " + heard);
 }
 
-TEST_F(EndToEnd, AStyleIsRewrittenByALocalServerWithoutAKeyAndByTheServiceWithTheKeyringsKey) {
+TEST_F(EndToEnd, TheAIStepUsesALocalServerOrTheKeyringsKeyAndFallsBackToTheLocalTextWhenLateOrKeyless) {
+    // However it ends, the rig's keyring is left running, empty and unlocked, for the scenarios after this.
+    struct Back {
+        ~Back() {
+            std::filesystem::remove_all(std::filesystem::path(std::getenv("XDG_DATA_HOME")) / "keyrings");
+            runTool({"sh", "-c",
+                     "echo rig | gnome-keyring-daemon --replace --unlock --components=secrets "
+                     "--control-directory=\"$XDG_RUNTIME_DIR/keyring\" >/dev/null 2>&1"});
+        }
+    } back;
     testsupport::LoopbackServer service;
     service.setRespond(testsupport::LoopbackServer::reply("Переписано сервисом."));
     testsupport::run({"secret-tool", "clear", "service", "app.ruvex.voice", "account", "deepseek"});
+    // Speech with a slip in it, which asks for a correction where no style rewrites.
+    tones::Samples slip = tones::phrase("встреча в пять, нет, в шесть");
+    tones::append(slip, tones::silence(0.5));
+    ASSERT_TRUE(tones::writeWav(dir / "slip.wav", slip));
+    const std::string local = "Встреча в пять, нет, в шесть";
     {
         // The settings name the server and its model; no key is stored.
         TrayProgram tray(tones::modelDirectory(), true, {"RUVEX_VOICE_AI_URL"});
+        const std::string server = R"("aiURL": ")" + service.url() + R"(", "aiModel": "local-model")";
         testsupport::writeFile(tray.configHome() / "Ruvex Voice" / "settings.json",
-                               R"({"onboardingDone": true, "style": "business", "aiURL": ")" + service.url() +
-                                   R"(", "aiModel": "local-model"})");
+                               R"({"onboardingDone": true, "style": "business", )" + server + "}");
         ASSERT_TRUE(tray.waitForLine("engine loaded"));
         TextTarget target;
-        ASSERT_TRUE(tray.dictate(twoPieces(dir)));
+        ASSERT_TRUE(tray.dictate(dir / "slip.wav"));
         EXPECT_EQ(target.waitForText("Переписано сервисом.", 40), "Переписано сервисом.");
+        ASSERT_EQ(service.chatRequests().size(), 1u);
+        EXPECT_EQ(service.chatRequests()[0].authorization, "");
+        EXPECT_NE(service.chatRequests()[0].body.find(R"("model":"local-model")"), std::string::npos);
+
+        // A correction answered after its bound: the text as spoken goes in, and nothing later.
+        testsupport::writeFile(tray.configHome() / "Ruvex Voice" / "settings.json",
+                               R"({"onboardingDone": true, )" + server + "}");
+        service.setRespond(service.held(testsupport::LoopbackServer::reply("Встреча в шесть.")));
+        ASSERT_TRUE(tray.dictate(dir / "slip.wav"));
+        const std::string late = "Переписано сервисом. " + local;
+        EXPECT_EQ(target.waitForText(late, 30), late);
+        service.setRespond(testsupport::LoopbackServer::reply("Встреча в шесть."));
+        service.release();
+        // Requests go one after another: a late answer would have been pasted before this one.
+        ASSERT_TRUE(tray.dictate(dir / "slip.wav"));
+        EXPECT_EQ(target.waitForText(late + " Встреча в шесть.", 30), late + " Встреча в шесть.");
+        EXPECT_EQ(service.chatRequests().size(), 3u);
     }
-    ASSERT_EQ(service.chatRequests().size(), 1u);
-    EXPECT_EQ(service.chatRequests()[0].authorization, "");
-    EXPECT_NE(service.chatRequests()[0].body.find(R"("model":"local-model")"), std::string::npos);
 
     ASSERT_EQ(
         testsupport::run(
@@ -302,16 +373,30 @@ TEST_F(EndToEnd, AStyleIsRewrittenByALocalServerWithoutAKeyAndByTheServiceWithTh
             .status,
         0);
     service.setRespond(testsupport::LoopbackServer::reply("Переписано с ключом."));
-    TrayProgram tray(tones::modelDirectory(), true, {"RUVEX_VOICE_AI_URL=" + service.url()});
+    {
+        TrayProgram tray(tones::modelDirectory(), true, {"RUVEX_VOICE_AI_URL=" + service.url()});
+        testsupport::writeFile(tray.configHome() / "Ruvex Voice" / "settings.json",
+                               R"({"onboardingDone": true, "style": "business"})");
+        ASSERT_TRUE(tray.waitForLine("engine loaded"));
+        TextTarget target;
+        ASSERT_TRUE(tray.dictate(dir / "slip.wav"));
+        EXPECT_EQ(target.waitForText("Переписано с ключом.", 40), "Переписано с ключом.");
+        ASSERT_EQ(service.chatRequests().size(), 4u);
+        EXPECT_EQ(service.chatRequests()[3].authorization, "Bearer sk-e2e");
+    }
+
+    // The keyring daemon killed before the program reads the key, for a service that needs one: the
+    // rewrite says there is no key and the text goes in as spoken. The name is not this machine's to the
+    // program, yet curl resolves it to 127.0.0.1 itself, where nothing listens: nothing leaves the machine.
+    kill(static_cast<pid_t>(std::stol(std::getenv("RUVEX_RIG_KEYRING_PID"))), SIGKILL);
+    TrayProgram tray(tones::modelDirectory(), true, {"RUVEX_VOICE_AI_URL=https://ai.localhost:9"});
     testsupport::writeFile(tray.configHome() / "Ruvex Voice" / "settings.json",
                            R"({"onboardingDone": true, "style": "business"})");
     ASSERT_TRUE(tray.waitForLine("engine loaded"));
     TextTarget target;
-    ASSERT_TRUE(tray.dictate(twoPieces(dir)));
-    EXPECT_EQ(target.waitForText("Переписано с ключом.", 40), "Переписано с ключом.");
-    testsupport::run({"secret-tool", "clear", "service", "app.ruvex.voice", "account", "deepseek"});
-    ASSERT_EQ(service.chatRequests().size(), 2u);
-    EXPECT_EQ(service.chatRequests()[1].authorization, "Bearer sk-e2e");
+    ASSERT_TRUE(tray.dictate(dir / "slip.wav"));
+    EXPECT_TRUE(tray.waitForLine("flash Нет ключа ИИ: вставил как сказано", 0, 30));
+    EXPECT_EQ(target.waitForText(local, 30), local);
 }
 
 // The character before the caret, read through the accessibility bus as the paste reads it: Qt counts

@@ -144,6 +144,8 @@ struct PulseAudioSource::Session {
     Connection connection;
     pa_stream* stream = nullptr;
     AudioSource* owner = nullptr;
+    // Set once the stream is ready, under the loop's lock: a later failure is a loss, not a failed start.
+    bool capturing = false;
 
     ~Session() {
         if (stream == nullptr)
@@ -176,7 +178,16 @@ struct PulseAudioSource::Session {
     }
 
     static void readable(pa_stream*, std::size_t, void* self) { static_cast<Session*>(self)->drain(); }
-    static void stateChanged(pa_stream*, void* self) { static_cast<Session*>(self)->connection.wake(); }
+    static void stateChanged(pa_stream* stream, void* self) {
+        auto* session = static_cast<Session*>(self);
+        session->connection.wake();
+        // A killed server fails the context and with it the stream; a removed source kills the stream.
+        if (session->capturing && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+            session->capturing = false;
+            if (session->owner->onLost)
+                session->owner->onLost();
+        }
+    }
 };
 
 bool PulseAudioSource::Session::open() {
@@ -202,10 +213,11 @@ bool PulseAudioSource::Session::open() {
     // Adjusting the source's latency to the fragment size gets the first block out sooner.
     if (pa_stream_connect_record(stream, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY) < 0)
         return false;
-    return connection.waitUntil([this] {
+    capturing = connection.waitUntil([this] {
         const pa_stream_state_t state = pa_stream_get_state(stream);
         return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
     }) && pa_stream_get_state(stream) == PA_STREAM_READY;
+    return capturing;
 }
 
 PulseAudioSource::PulseAudioSource() = default;
