@@ -4,6 +4,7 @@
 #include "platform/linux/LibsecretStore.h"
 #include "platform/linux/PulseAudioSource.h"
 #include "platform/x11/XInputKeyMonitor.h"
+#include "platform/x11/XTestKeySender.h"
 #include "speech/Recorder.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
@@ -13,6 +14,7 @@
 #include <signal.h>
 
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,6 +90,20 @@ TEST_F(XInputKeyMonitorTest, ReportsKeysWithModifiersFromTheLiveServerMap) {
     testsupport::ScopedEnv nowhere("DISPLAY", ":4095");
     platform::x11::XInputKeyMonitor without(loop);
     EXPECT_FALSE(without.start());
+}
+
+TEST_F(XInputKeyMonitorTest, TheXTestPasteWaitsForAHeldModifierWhileTheLoopRuns) {
+    ASSERT_TRUE(monitor.start());
+    EXPECT_EQ(type({"keydown", "62"}), "62+m");
+    platform::x11::XTestKeySender keys(loop);
+    std::optional<platform::KeySender::Result> result;
+    keys.sendPaste(platform::PasteShortcut::controlV, [&](auto given) { result = given; });
+    loop.runFor(0.05);
+    EXPECT_FALSE(result) << "sent through the user's Shift, or the loop was held while waiting";
+    ASSERT_EQ(run({"xdotool", "keyup", "62"}).status, 0);
+    loop.runUntil([&] { return result.has_value(); });
+    EXPECT_EQ(result, platform::KeySender::Result::sent);
+    EXPECT_EQ(type({}), "62-m 37+m 55+ 55- 37-m") << "the paste keys after the release";
 }
 
 class SecretStoreTest : public testing::Test {
