@@ -1,6 +1,5 @@
 #include "app/Hotkey.h"
 #include "app/SingleInstance.h"
-#include "speech/Model.h"
 
 #include "fakes/FakeKeyMonitor.h"
 #include "support/TempDir.h"
@@ -128,21 +127,4 @@ TEST(SingleInstance, OnlyOneHolderUntilItGoes) {
     EXPECT_TRUE(mine.acquired());
     EXPECT_FALSE(app::SingleInstance(shared / "ruvex-voice.lock").acquired());
     ::close(theirs);
-}
-
-TEST(ModelFolder, ReadyWhenEveryFileIsThereAndNeverDownloads) {
-    testsupport::TempDir dir;
-    speech::ModelFolder folder(dir.path(), {"tokens.txt", "encoder.int8.onnx"});
-    std::vector<speech::ModelState> changes;
-    folder.onChange = [&](const speech::ModelState& state) { changes.push_back(state); };
-    EXPECT_EQ(folder.state(), speech::ModelState::missing());
-    folder.download();
-    EXPECT_EQ(changes,
-              (std::vector{speech::ModelState::failed("в папке " + dir.path().string() + " нет файлов модели")}));
-    testsupport::writeFile(dir / "tokens.txt", "a 0\n");
-    EXPECT_FALSE(folder.verify());
-    testsupport::writeFile(dir / "encoder.int8.onnx", "not checked");
-    EXPECT_TRUE(folder.verify());
-    folder.download();
-    EXPECT_EQ(changes.back(), speech::ModelState::ready());
 }
