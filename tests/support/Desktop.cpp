@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -111,24 +110,32 @@ std::vector<std::string> pastedTypes(const std::string& selection) {
 }
 
 bool waitForFocus(const std::string& instance, double seconds) {
-    static const std::regex windowId("window id # (0x[0-9a-fA-F]+)");
+    const std::string marker = "window id # ";
     return pumpUntil(
         [&] {
-            std::smatch match;
             const std::string root = runTool({"xprop", "-root", "_NET_ACTIVE_WINDOW"}).out;
-            return std::regex_search(root, match, windowId) &&
-                   runTool({"xprop", "-id", match[1].str(), "WM_CLASS"}).out.find("\"" + instance + "\"") !=
-                       std::string::npos;
+            const auto at = root.find(marker);
+            if (at == std::string::npos)
+                return false;
+            const std::string window =
+                root.substr(at + marker.size(), root.find_first_of(", \n", at + marker.size()) - (at + marker.size()));
+            return runTool({"xprop", "-id", window, "WM_CLASS"}).out.find("\"" + instance + "\"") != std::string::npos;
         },
         seconds);
 }
 
 void setKeyboardLayout(const std::string& layout) {
-    static const std::regex keyboard("id=(\\d+)\\s+\\[slave\\s+keyboard");
     runTool({"setxkbmap", "-layout", layout});
-    const std::string devices = runTool({"xinput", "list", "--short"}).out;
-    for (std::sregex_iterator match(devices.begin(), devices.end(), keyboard), end; match != end; ++match)
-        runTool({"setxkbmap", "-device", (*match)[1].str(), "-layout", layout});
+    std::istringstream devices(runTool({"xinput", "list", "--short"}).out);
+    // Lines such as "↳ Virtual core XTEST keyboard   id=5   [slave  keyboard (3)]".
+    for (std::string line; std::getline(devices, line);) {
+        const auto id = line.find("id=");
+        const auto slave = line.find("[slave");
+        if (id == std::string::npos || slave == std::string::npos || line.find("keyboard", slave) == std::string::npos)
+            continue;
+        runTool({"setxkbmap", "-device", line.substr(id + 3, line.find_first_not_of("0123456789", id + 3) - (id + 3)),
+                 "-layout", layout});
+    }
 }
 
 void key(int keycode, bool down) {
