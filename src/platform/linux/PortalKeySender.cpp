@@ -1,6 +1,7 @@
 #include "platform/linux/PortalKeySender.h"
 
 #include "platform/linux/ModifierWait.h"
+#include "platform/linux/PasteStrokes.h"
 
 #include <gio/gio.h>
 #include <linux/input-event-codes.h>
@@ -32,27 +33,6 @@ struct VariantUnref {
     }
 };
 using Variant = std::unique_ptr<GVariant, VariantUnref>;
-
-std::vector<std::pair<unsigned, bool>> strokesOf(PasteShortcut shortcut) {
-    std::vector<unsigned> chord;
-    switch (shortcut) {
-    case PasteShortcut::controlV:
-        chord = {KEY_LEFTCTRL, KEY_V};
-        break;
-    case PasteShortcut::controlShiftV:
-        chord = {KEY_LEFTCTRL, KEY_LEFTSHIFT, KEY_V};
-        break;
-    case PasteShortcut::shiftInsert:
-        chord = {KEY_LEFTSHIFT, KEY_INSERT};
-        break;
-    }
-    std::vector<std::pair<unsigned, bool>> strokes;
-    for (unsigned key : chord)
-        strokes.emplace_back(key, true);
-    for (auto key = chord.rbegin(); key != chord.rend(); ++key)
-        strokes.emplace_back(*key, false);
-    return strokes;
-}
 
 // The portal's RemoteDesktop interface version; 0 when no portal answers.
 guint32 versionOn(GDBusConnection* connection) {
@@ -378,7 +358,7 @@ KeySender::Result PortalKeySender::send(PasteShortcut shortcut) {
         portal = std::make_unique<Portal>(secrets.get(), pause);
     if (!portal->ensureSession())
         return Result::failed;
-    const auto strokes = strokesOf(shortcut);
+    const auto strokes = pasteStrokes(shortcut);
     for (std::size_t i = 0; i < strokes.size(); ++i) {
         if (i > 0)
             pause(gapSeconds);

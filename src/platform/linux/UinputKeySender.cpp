@@ -1,6 +1,7 @@
 #include "platform/linux/UinputKeySender.h"
 
 #include "platform/linux/ModifierWait.h"
+#include "platform/linux/PasteStrokes.h"
 
 #include <linux/input.h>
 #include <linux/uinput.h>
@@ -18,18 +19,6 @@ namespace platform::lnx {
 namespace {
 
 constexpr unsigned short declaredKeys[] = {KEY_LEFTCTRL, KEY_LEFTSHIFT, KEY_V, KEY_INSERT};
-
-std::vector<unsigned short> chordOf(PasteShortcut shortcut) {
-    switch (shortcut) {
-    case PasteShortcut::controlV:
-        return {KEY_LEFTCTRL, KEY_V};
-    case PasteShortcut::controlShiftV:
-        return {KEY_LEFTCTRL, KEY_LEFTSHIFT, KEY_V};
-    case PasteShortcut::shiftInsert:
-        return {KEY_LEFTSHIFT, KEY_INSERT};
-    }
-    return {};
-}
 
 void sleepFor(double seconds) {
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
@@ -109,18 +98,14 @@ bool UinputKeySender::emit(unsigned short type, unsigned short code, int value) 
 }
 
 bool UinputKeySender::press(PasteShortcut shortcut) {
-    const std::vector<unsigned short> chord = chordOf(shortcut);
-    std::vector<std::pair<unsigned short, int>> strokes;
-    for (unsigned short key : chord)
-        strokes.emplace_back(key, 1);
-    for (auto key = chord.rbegin(); key != chord.rend(); ++key)
-        strokes.emplace_back(*key, 0);
+    const auto strokes = pasteStrokes(shortcut);
     // Each key in a report of its own, with a gap: events sent back to back arrive as a bare "v" on
     // some compositors.
     for (std::size_t i = 0; i < strokes.size(); ++i) {
         if (i > 0)
             pause(gapSeconds);
-        if (!emit(EV_KEY, strokes[i].first, strokes[i].second) || !emit(EV_SYN, SYN_REPORT, 0))
+        if (!emit(EV_KEY, static_cast<unsigned short>(strokes[i].first), strokes[i].second ? 1 : 0) ||
+            !emit(EV_SYN, SYN_REPORT, 0))
             return false;
     }
     return true;

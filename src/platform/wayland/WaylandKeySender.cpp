@@ -1,36 +1,17 @@
 #include "platform/wayland/WaylandKeySender.h"
 
-#include <linux/input-event-codes.h>
+#include "platform/linux/PasteStrokes.h"
 
 namespace platform::wayland {
 
 WaylandKeySender::WaylandKeySender(core::MainQueue& main, HeldModifiers held) : main(main), held(std::move(held)) {}
-
-std::vector<unsigned> WaylandKeySender::keysOf(PasteShortcut shortcut) {
-    switch (shortcut) {
-    case PasteShortcut::controlV:
-        return {KEY_LEFTCTRL, KEY_V};
-    case PasteShortcut::controlShiftV:
-        return {KEY_LEFTCTRL, KEY_LEFTSHIFT, KEY_V};
-    case PasteShortcut::shiftInsert:
-        return {KEY_LEFTSHIFT, KEY_INSERT};
-    }
-    return {};
-}
 
 void WaylandKeySender::sendPaste(PasteShortcut shortcut, std::function<void(Result)> done) {
     if (!usable()) {
         main.post([done = std::move(done)] { done(Result::failed); });
         return;
     }
-    std::vector<std::pair<unsigned, bool>> events;
-    const auto keys = keysOf(shortcut);
-    for (unsigned code : keys) {
-        events.emplace_back(code, true);
-    }
-    for (auto code = keys.rbegin(); code != keys.rend(); ++code) {
-        events.emplace_back(*code, false);
-    }
+    auto events = lnx::pasteStrokes(shortcut);
     waitForModifiers(main, held, modifierWaitSeconds, std::weak_ptr<char>(alive),
                      [this, events = std::move(events), done = std::move(done)](bool stillHeld) mutable {
                          step(std::move(events), 0, stillHeld, std::move(done));

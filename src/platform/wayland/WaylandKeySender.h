@@ -19,9 +19,6 @@ public:
     /// Seconds between two key events.
     static constexpr double keyGap = 0.012;
 
-    /// The Linux input codes of a shortcut, pressed in this order and released in the reverse one.
-    static std::vector<unsigned> keysOf(PasteShortcut shortcut);
-
     /// True when keys can be sent at all.
     virtual bool usable() const = 0;
 
