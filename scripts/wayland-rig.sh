@@ -19,10 +19,6 @@
 # and SWAYSOCK (sway) or DISPLAY and XAUTHORITY (mutter).
 set -euo pipefail
 
-if [ $# -eq 0 ]; then
-    echo "usage: $0 COMMAND [ARGUMENT...]" >&2
-    exit 2
-fi
 compositor=${RUVEX_RIG_COMPOSITOR:-sway}
 case "$compositor" in
 sway | mutter | kwin) ;;
@@ -32,98 +28,15 @@ sway | mutter | kwin) ;;
     ;;
 esac
 
-rig_dir=$(mktemp -d "${TMPDIR:-/tmp}/ruvex-wayland-rig.XXXXXX")
-chmod 755 "$rig_dir"
-pids=() # in start order
-names=()
-x_display=""
+rig_name=wayland-rig
+source "$(dirname "$0")/rig-lib.sh"
+export XDG_SESSION_TYPE=wayland RUVEX_RIG_COMPOSITOR="$compositor"
 
-log() { echo "wayland-rig: $*" >&2; }
+# The session bus first: the compositor and every program after it join it.
+start_session_bus
+start_accessibility_bus
 
-teardown() {
-    local i pid tries
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        pid=${pids[i]}
-        kill -TERM "$pid" 2>/dev/null || continue
-        kill -CONT "$pid" 2>/dev/null || true # a test may have left it stopped
-        for ((tries = 0; tries < 60; tries++)); do
-            kill -0 "$pid" 2>/dev/null || break
-            sleep 0.05
-        done
-        if kill -0 "$pid" 2>/dev/null; then
-            log "${names[i]} ($pid) did not stop; killing it"
-            kill -KILL "$pid" 2>/dev/null || true
-        fi
-        wait "$pid" 2>/dev/null || true
-    done
-    pids=()
-    # A compositor's XWayland that was killed leaves its lock and socket behind; only ours go.
-    if [ -n "$x_display" ]; then
-        rm -f "/tmp/.X${x_display}-lock" "/tmp/.X11-unix/X${x_display}"
-    fi
-    rm -rf "$rig_dir"
-}
-trap teardown EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-record() { # NAME PID
-    names+=("$1")
-    pids+=("$2")
-}
-
-fail() {
-    local i
-    log "$1"
-    if [ -f "$rig_dir/logs/$2.log" ]; then tail -n 40 "$rig_dir/logs/$2.log" | sed 's/^/  | /' >&2; fi
-    for ((i = 0; i < ${#pids[@]}; i++)); do
-        kill -0 "${pids[i]}" 2>/dev/null || log "${names[i]} (${pids[i]}) has gone"
-    done
-    exit 1
-}
-
-# Polls CHECK (a command) every 20 ms for up to 20 s.
-wait_for() { # WHAT CHECK...
-    local what=$1 tries
-    shift
-    for ((tries = 0; tries < 1000; tries++)); do
-        if "$@" >/dev/null 2>&1; then return 0; fi
-        sleep 0.02
-    done
-    fail "$what did not come up" "$what"
-}
-
-# 1. Private home and XDG folders.
-mkdir -p "$rig_dir"/{home,config,data,cache,runtime,logs}
-chmod 700 "$rig_dir/runtime"
-export HOME="$rig_dir/home"
-export XDG_CONFIG_HOME="$rig_dir/config" XDG_DATA_HOME="$rig_dir/data"
-export XDG_CACHE_HOME="$rig_dir/cache" XDG_RUNTIME_DIR="$rig_dir/runtime"
-export XDG_SESSION_TYPE=wayland RUVEX_RIG=1 RUVEX_RIG_COMPOSITOR="$compositor"
-unset WAYLAND_DISPLAY XAUTHORITY DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS PULSE_SERVER SWAYSOCK \
-    GNOME_KEYRING_CONTROL SSH_AUTH_SOCK SESSION_MANAGER QT_QPA_PLATFORM DISPLAY XDG_CURRENT_DESKTOP
-logs="$rig_dir/logs"
-if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then
-    export LC_ALL=C.UTF-8 LANG=C.UTF-8
-fi
-
-# 2. The session bus first: the compositor and every program after it join it.
-bus_info=$(dbus-daemon --session --fork --address="unix:path=$XDG_RUNTIME_DIR/bus" \
-    --print-address=1 --print-pid=1 2>"$logs/dbus.log") || fail "dbus-daemon did not start" dbus
-export DBUS_SESSION_BUS_ADDRESS=$(sed -n 1p <<<"$bus_info")
-record dbus-daemon "$(sed -n 2p <<<"$bus_info")"
-
-bus_has() { # NAME
-    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.NameHasOwner "string:$1" | grep 'boolean true' >/dev/null
-}
-
-# 3. The accessibility bus, so that toolkits expose their widgets.
-/usr/libexec/at-spi-bus-launcher --launch-immediately >"$logs/at-spi.log" 2>&1 &
-record at-spi-bus-launcher $!
-wait_for at-spi bus_has org.a11y.Bus
-
-# 4. The compositor.
+# The compositor.
 socket_up() { [ -S "$1" ]; }
 case "$compositor" in
 sway)
@@ -187,37 +100,5 @@ kwin)
     ;;
 esac
 
-# 5. The keyring: a throw-away password creates and unlocks the "login" collection, no prompt.
-head -c 24 /dev/urandom | base64 |
-    gnome-keyring-daemon --foreground --unlock --components=secrets \
-        --control-directory="$XDG_RUNTIME_DIR/keyring" >"$logs/keyring.log" 2>&1 &
-record gnome-keyring-daemon $!
-wait_for keyring bus_has org.freedesktop.secrets
-
-# 6. PulseAudio with a null sink and a remapped (non-monitor) source as the default microphone.
-mkdir -p "$XDG_CONFIG_HOME/pulse"
-echo "autospawn = no" >"$XDG_CONFIG_HOME/pulse/client.conf"
-export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
-    --realtime=no --high-priority=no --log-target=stderr \
-    -L "module-native-protocol-unix socket=$XDG_RUNTIME_DIR/pulse/native" \
-    -L "module-null-sink sink_name=vmic_out" \
-    -L "module-remap-source master=vmic_out.monitor source_name=vmic" \
-    >"$logs/pulseaudio.log" 2>&1 &
-record pulseaudio $!
-export RUVEX_RIG_PULSEAUDIO_PID=$!
-wait_for pulseaudio pactl info
-pactl set-default-source vmic
-
-# The command runs as a child the rig waits for, so that an interrupt reaches the rig at once.
-"$@" <&0 &
-command_pid=$!
-trap 'kill -INT "$command_pid" 2>/dev/null || true' INT
-trap 'kill -TERM "$command_pid" 2>/dev/null || true' TERM
-status=0
-wait "$command_pid" || status=$?
-while kill -0 "$command_pid" 2>/dev/null; do
-    status=0
-    wait "$command_pid" || status=$?
-done
-exit $status
+start_keyring_and_sound
+run_command "$@"
