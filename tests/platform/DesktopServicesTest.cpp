@@ -6,6 +6,7 @@
 #include "platform/x11/XInputKeyMonitor.h"
 #include "platform/x11/XTestKeySender.h"
 #include "speech/Recorder.h"
+#include "support/Desktop.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 
@@ -28,12 +29,6 @@ using testsupport::run;
 const std::string service = "app.ruvex.voice";
 const std::string label = "Ruvex Voice: ключ DeepSeek";
 
-std::optional<std::string> missing(const char* variable) {
-    if (std::getenv("RUVEX_RIG") && std::getenv(variable))
-        return std::nullopt;
-    return std::string("needs ") + variable + " of scripts/rig.sh (make test runs it)";
-}
-
 /// Stops a rig service (SIGSTOP) for the life of the object, as a hung one holds every call.
 struct Paused {
     explicit Paused(const char* variable) : pid(static_cast<pid_t>(std::stol(std::getenv(variable)))) {
@@ -46,7 +41,7 @@ struct Paused {
 class XInputKeyMonitorTest : public testing::Test {
 protected:
     void SetUp() override {
-        if (auto why = missing("DISPLAY"))
+        if (auto why = desktop::missingRig())
             GTEST_SKIP() << *why;
         monitor.onKey = [this](platform::KeyEvent event) {
             seen.push_back(std::to_string(event.keycode) + (event.pressed ? "+" : "-") + (event.isModifier ? "m" : ""));
@@ -109,7 +104,7 @@ TEST_F(XInputKeyMonitorTest, TheXTestPasteWaitsForAHeldModifierWhileTheLoopRuns)
 class SecretStoreTest : public testing::Test {
 protected:
     void SetUp() override {
-        if (auto why = missing("RUVEX_RIG_KEYRING_PID"))
+        if (auto why = desktop::missingRig())
             GTEST_SKIP() << *why;
         run({"secret-tool", "clear", "service", service, "account", account});
     }
@@ -160,7 +155,7 @@ TEST(SecretStore, NoBusMeansNoKeyAtOnce) {
 }
 
 TEST(Microphone, AvailabilityFollowsTheDefaultSourceAndTheServer) {
-    if (auto why = missing("RUVEX_RIG_PULSEAUDIO_PID"))
+    if (auto why = desktop::missingRig())
         GTEST_SKIP() << *why;
     EXPECT_EQ(PulseAudioSource::microphoneState(), MicrophoneState::available);
     ASSERT_EQ(run({"pactl", "set-source-mute", "vmic", "1"}).status, 0);

@@ -72,15 +72,13 @@ TEST_F(KeychainTest, StoreFailuresLookLikeNoKeyAndConcurrentReadersAgree) {
         EXPECT_TRUE(value == "sk-unreachable" || value == "sk-2" || value == "none") << value;
 }
 
-TEST(RuvexKey, ReadsTheDeveloperFileUnderHome) {
+TEST(RuvexKey, ReadsTheDeveloperFileItsNamesValuesQuotesAndCommentsAndRefusesOtherServicesKeys) {
     testsupport::IsolatedHome home;
     EXPECT_EQ(Keychain::ruvexKey(), std::nullopt);
     EXPECT_EQ(Keychain::ruvexFile(), home.path() / "Projects" / "halvik-local" / ".env");
     testsupport::writeFile(Keychain::ruvexFile(), "# ключи\nLLM_API_KEY=\"sk-dev\"\n");
     EXPECT_EQ(Keychain::ruvexKey(), "sk-dev");
-}
 
-TEST(RuvexKey, ParsesNamesValuesQuotesAndComments) {
     EXPECT_EQ(Keychain::ruvexKey("LLM_API_KEY=\"sk-quoted\""), "sk-quoted");
     EXPECT_EQ(Keychain::ruvexKey("LLM_API_KEY='sk-single'\n"), "sk-single");
     EXPECT_EQ(Keychain::ruvexKey(" \tLLM_API_KEY \t=  \"'sk-mixed'\"\t\n"), "sk-mixed");
@@ -100,9 +98,8 @@ TEST(RuvexKey, ParsesNamesValuesQuotesAndComments) {
     EXPECT_EQ(Keychain::ruvexKey("OTHER=1"), std::nullopt);
     // Not UTF-8: unreadable.
     EXPECT_EQ(Keychain::ruvexKey("LLM_API_KEY=sk-\xFF"), std::nullopt);
-}
 
-TEST(RuvexKey, KeysForOtherServicesAreRefused) {
+    // Keys for other services are refused.
     EXPECT_EQ(Keychain::ruvexKey("LLM_BASE_URL=https://api.openai.com/v1\nLLM_API_KEY=sk-other"), std::nullopt);
     EXPECT_EQ(Keychain::ruvexKey("LLM_API_KEY=sk-other\nLLM_BASE_URL=https://api.other.example"), std::nullopt);
     EXPECT_EQ(Keychain::ruvexKey("LLM_BASE_URL=https://api.deepseek.com\nLLM_API_KEY=sk-ds"), "sk-ds");
